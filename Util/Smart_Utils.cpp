@@ -1,0 +1,25 @@
+// Rectangle helpers on the host's PF_LRect.
+#include "Smart_Utils.h"
+
+#include <algorithm>
+
+bool IsEmptyRect(const PF_LRect* r) {
+    return (r->left >= r->right) || (r->top >= r->bottom);
+}
+
+void UnionLRect(const PF_LRect* src, PF_LRect* dst) {
+    if (IsEmptyRect(dst)) {
+        *dst = *src;
+    } else if (!IsEmptyRect(src)) {
+        dst->left = std::min(dst->left, src->left);
+        dst->top = std::min(dst->top, src->top);
+        dst->right = std::max(dst->right, src->right);
+        dst->bottom = std::max(dst->bottom, src->bottom);
+    }
+}
+
+bool IsEdgePixel(PF_LRect* rectP, int x, int y) {
+    const bool onVertical = (x == rectP->left || x == rectP->right) && rectP->top <= y && y <= rectP->bottom;
+    const bool onHorizontal = (y == rectP->top || y == rectP->bottom) && rectP->left <= x && x <= rectP->right;
+    return onVertical || onHorizontal;
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the optimised build, then the whole
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+run_preset() {
+  local preset=$1
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+}
+
+run_preset release
+run_preset asan
