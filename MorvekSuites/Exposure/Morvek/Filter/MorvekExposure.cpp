@@ -1,0 +1,167 @@
+// Exposure colour converter: the lookup tables for the integer depths and the
+// per-pixel conversions at 8, 16 and 32 bits per channel.
+#include "MorvekExposure.h"
+
+#include <cmath>
+
+namespace Morvek {
+
+namespace {
+
+// The two power functions of the transform. Everything that evaluates the
+// curve goes through these, so the implementation can be exchanged here alone.
+inline double powD(double base, double exponent) {
+    return std::pow(base, exponent);
+}
+inline float powF(float base, float exponent) {
+    return std::pow(base, exponent);
+}
+
+// Gain per exposure step. Close to 2^(1/2.2) but not equal to it: an exposure
+// of +2.2 multiplies by 1.99999991, not by 2.
+constexpr double kExposureBase = 1.37035095691681;
+
+// 1/32768, exactly 2^-15.
+constexpr double kInverse16 = 3.0517578125e-05;
+
+// What differs between the two tabulated depths.
+struct Depth8 {
+    using Pixel = PF_Pixel;
+    using Channel = A_u_char;
+    static constexpr double top = 255.0;
+    // The rule fires half a step above the top, where rounding would clip.
+    static constexpr double threshold = 255.5;
+    static double newAlpha(double brightest, double alpha) { return (brightest * alpha) / 255.0; }
+    static unsigned index(Channel c) { return c; }
+};
+
+struct Depth16 {
+    using Pixel = PF_Pixel16;
+    using Channel = A_u_short;
+    static constexpr double top = 32768.0;
+    static constexpr double threshold = 32768.5;
+    static double newAlpha(double brightest, double alpha) { return (brightest * alpha) * kInverse16; }
+    // The table ends at 32768; larger 16-bit values read its last entry.
+    static unsigned index(Channel c) { return c > 32768u ? 32768u : c; }
+};
+
+// Round half up and clamp to 0..top. A NaN (possible only with a degenerate
+// gamma or an infinite exposure) becomes 0 instead of reaching the integer
+// conversion.
+template <typename D> inline typename D::Channel roundClamp(double v) {
+    const double x = v + 0.5;
+    if (!(x >= 0.0)) {
+        return 0;
+    }
+    if (x > D::top) {
+        return static_cast<typename D::Channel>(D::top);
+    }
+    return static_cast<typename D::Channel>(x);
+}
+
+// One pixel at 8 or 16 bits: look the colour up, fold overflow into alpha,
+// round. In double precision throughout.
+template <typename D>
+inline void convertTabulated(const double* table, const typename D::Pixel& src, typename D::Pixel& dst) {
+    double a = static_cast<double>(src.alpha);
+    double r = table[D::index(src.red)];
+    double g = table[D::index(src.green)];
+    double b = table[D::index(src.blue)];
+
+    const double gb = g > b ? g : b;
+    const double brightest = r > gb ? r : gb;
+
+    // Overexposed colour: raise alpha by brightest/top (capped at top) and
+    // scale the colour back by the same factor, so that the brightest channel
+    // lands on the top and the others keep their ratios to it.
+    if (brightest >= D::threshold) {
+        double aNew = D::newAlpha(brightest, a);
+        if (aNew > D::top) {
+            aNew = D::top;
+        }
+        if (aNew > 0.0) {
+            const double k = a / aNew;
+            r *= k;
+            g *= k;
+            b *= k;
+        } else {
+            // Fully transparent: there is no colour to keep.
+            aNew = 0.0;
+            r = 0.0;
+            g = 0.0;
+            b = 0.0;
+        }
+        a = aNew;
+    }
+
+    dst.alpha = roundClamp<D>(a);
+    dst.red = roundClamp<D>(r);
+    dst.green = roundClamp<D>(g);
+    dst.blue = roundClamp<D>(b);
+}
+
+} // namespace
+
+Exposure::Impl::ColorConverter::ColorConverter(const Parameter& p)
+    : parameter(p), scale(powD(kExposureBase, p.exposure)), scaleFloat(static_cast<float>(scale)),
+      inverseGamma(1.0 / p.gamma), inverseGammaFloat(static_cast<float>(inverseGamma)) {
+    // Power, then times the range top, then times the gain, in that order.
+    if (parameter.bpc == 1) {
+        table.resize(32769);
+        for (int i = 0; i <= 32768; ++i) {
+            table[i] = (powD(static_cast<double>(i) * kInverse16, inverseGamma) * 32768.0) * scale;
+        }
+    } else if (parameter.bpc == 0) {
+        table.resize(256);
+        for (int i = 0; i <= 255; ++i) {
+            table[i] = (powD(static_cast<double>(i) / 255.0, inverseGamma) * 255.0) * scale;
+        }
+    }
+}
+
+void Exposure::Impl::ColorConverter::convert(const PF_Pixel& src, PF_Pixel& dst) const {
+    convertTabulated<Depth8>(table.data(), src, dst);
+}
+
+void Exposure::Impl::ColorConverter::convert(const PF_Pixel16& src, PF_Pixel16& dst) const {
+    convertTabulated<Depth16>(table.data(), src, dst);
+}
+
+// Float pixels: the curve per pixel in single precision. Colour is left
+// unclamped (float pixels may hold over-range values); alpha is kept in 0..1.
+void Exposure::Impl::ColorConverter::convert(const PF_PixelFloat& src, PF_PixelFloat& dst) const {
+    float a = src.alpha;
+    float r = powF(src.red, inverseGammaFloat) * scaleFloat;
+    float g = powF(src.green, inverseGammaFloat) * scaleFloat;
+    float b = powF(src.blue, inverseGammaFloat) * scaleFloat;
+
+    const float gb = g > b ? g : b;
+    const float brightest = r > gb ? r : gb;
+
+    if (brightest > 1.0f) {
+        float aNew = brightest * a;
+        if (aNew > 1.0f) {
+            aNew = 1.0f;
+        }
+        if (aNew != 0.0f && !std::isnan(aNew)) {
+            const float k = a / aNew;
+            r *= k;
+            g *= k;
+            b *= k;
+        } else {
+            // Transparent (or undefined) alpha: the scale-back factor would be
+            // 0/0, so no colour is kept.
+            r = 0.0f;
+            g = 0.0f;
+            b = 0.0f;
+        }
+        a = aNew;
+    }
+
+    dst.alpha = !(a >= 0.0f) ? 0.0f : (a > 1.0f ? 1.0f : a);
+    dst.red = r;
+    dst.green = g;
+    dst.blue = b;
+}
+
+} // namespace Morvek

@@ -1,0 +1,73 @@
+// The exposure effect's arithmetic: the per-render parameter record and the
+// colour converter that exposes and gamma-corrects one pixel at 8, 16 and
+// 32 bits per channel, folding overexposed colour into alpha.
+#ifndef MORVEK_FILTER_MORVEKEXPOSURE_H
+#define MORVEK_FILTER_MORVEKEXPOSURE_H
+
+#include "HostAPI.h"
+
+#include <vector>
+
+namespace Morvek {
+
+class Exposure {
+public:
+    // What one render needs: the pixel depth of its layers (0 = 8 bits,
+    // 1 = 16 bits, 2 = 32-bit float) and the two slider values.
+    struct Parameter {
+        A_long bpc = 0;
+        double exposure = 0.0;
+        double gamma = 1.0;
+    };
+
+    class Impl {
+    public:
+        // Built once per render before any worker thread starts, then only
+        // read. At 8 and 16 bits the curve is tabulated here; at 32 bits it is
+        // evaluated per pixel in single precision. Copies are deep (each copy
+        // owns its table).
+        class ColorConverter {
+        public:
+            explicit ColorConverter(const Parameter& parameter);
+
+            // Each form reads the whole source pixel before writing, so src and
+            // dst may be the same pixel. The 8-bit form needs a converter built
+            // for bpc 0 and the 16-bit form one built for bpc 1; the 32-bit
+            // form works for any bpc.
+            void convert(const PF_Pixel& src, PF_Pixel& dst) const;
+            void convert(const PF_Pixel16& src, PF_Pixel16& dst) const;
+            void convert(const PF_PixelFloat& src, PF_PixelFloat& dst) const;
+
+            const Parameter& getParameter() const { return parameter; }
+            const std::vector<double>& getTable() const { return table; }
+            double getScale() const { return scale; }
+            float getScaleFloat() const { return scaleFloat; }
+            double getInverseGamma() const { return inverseGamma; }
+            float getInverseGammaFloat() const { return inverseGammaFloat; }
+
+        private:
+            Parameter parameter;
+            // 256 entries for bpc 0, 32769 for bpc 1, empty otherwise; entries
+            // are neither rounded nor clamped.
+            std::vector<double> table;
+            double scale;            // exposure gain
+            float scaleFloat;        // the gain in single precision
+            double inverseGamma;     // 1 / gamma
+            float inverseGammaFloat; // 1 / gamma in single precision
+        };
+
+        explicit Impl(const Parameter& parameter) : converter(parameter) {}
+
+        // The region loops of the filter belong here, next to the converter
+        // they drive.
+
+        ColorConverter converter;
+    };
+
+    // The filter interface (construction from a Parameter, execute over a
+    // whole layer or a region of it) goes here.
+};
+
+} // namespace Morvek
+
+#endif // MORVEK_FILTER_MORVEKEXPOSURE_H
