@@ -3,6 +3,7 @@
 #include "MorvekExposure.h"
 
 #include <cmath>
+#include <cstddef>
 
 namespace Morvek {
 
@@ -108,12 +109,12 @@ Exposure::Impl::ColorConverter::ColorConverter(const Parameter& p)
     // Power, then times the range top, then times the gain, in that order.
     if (parameter.bpc == 1) {
         table.resize(32769);
-        for (int i = 0; i <= 32768; ++i) {
+        for (std::size_t i = 0; i <= 32768; ++i) {
             table[i] = (powD(static_cast<double>(i) * kInverse16, inverseGamma) * 32768.0) * scale;
         }
     } else if (parameter.bpc == 0) {
         table.resize(256);
-        for (int i = 0; i <= 255; ++i) {
+        for (std::size_t i = 0; i <= 255; ++i) {
             table[i] = (powD(static_cast<double>(i) / 255.0, inverseGamma) * 255.0) * scale;
         }
     }
