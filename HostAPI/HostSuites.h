@@ -156,6 +156,22 @@ typedef struct AEGP_PFInterfaceSuite1 {
                                         AEGP_EffectRefH* effectPH);
 } AEGP_PFInterfaceSuite1;
 
+/* ---- DRAWBOT suites (drawing; served by no host call of this project) -- */
+#define kDRAWBOT_DrawSuite "DRAWBOT Draw Suite"
+#define kDRAWBOT_DrawSuite_Version1 1
+#define kDRAWBOT_SupplierSuite "DRAWBOT Supplier Suite"
+#define kDRAWBOT_SupplierSuite_Version1 1
+#define kDRAWBOT_SurfaceSuite "DRAWBOT Surface Suite"
+#define kDRAWBOT_SurfaceSuite_Version1 1
+#define kDRAWBOT_PathSuite "DRAWBOT Path Suite"
+#define kDRAWBOT_PathSuite_Version1 1
+
+/* Opaque: only pointers to them are passed around here. */
+typedef struct DRAWBOT_DrawSuite1 DRAWBOT_DrawSuite1;
+typedef struct DRAWBOT_SupplierSuite1 DRAWBOT_SupplierSuite1;
+typedef struct DRAWBOT_SurfaceSuite1 DRAWBOT_SurfaceSuite1;
+typedef struct DRAWBOT_PathSuite1 DRAWBOT_PathSuite1;
+
 #ifdef __cplusplus
 }
 #endif
