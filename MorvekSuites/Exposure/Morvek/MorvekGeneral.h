@@ -7,6 +7,7 @@
 
 #include "HostAPI.h"
 
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 
@@ -299,6 +300,313 @@ template <typename T> PF_Pixel16 aePixel16(const ColorInt<T>& c) {
     p.blue = detail::intToChannel<A_u_short>(c.blue, PF_MAX_CHAN16);
     return p;
 }
+
+// ---------------------------------------------------------------------------
+// Geometry
+// ---------------------------------------------------------------------------
+
+namespace detail {
+
+// Integer arithmetic that wraps at 32 bits instead of overflowing; plain
+// arithmetic for floating types.
+template <typename T> struct Arith {
+    static T add(T a, T b) { return a + b; }
+    static T sub(T a, T b) { return a - b; }
+    static T mul(T a, T b) { return a * b; }
+};
+
+template <> struct Arith<int> {
+    static int add(int a, int b) {
+        return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+    }
+    static int sub(int a, int b) {
+        return static_cast<int>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+    }
+    static int mul(int a, int b) {
+        return static_cast<int>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+    }
+};
+
+// Truncation toward zero that saturates at the int range and maps NaN to 0,
+// so that no double reaches an undefined conversion.
+inline int truncToInt(double v) {
+    if (!(v == v)) {
+        return 0;
+    }
+    if (v >= 2147483647.0) {
+        return 2147483647;
+    }
+    if (v <= -2147483648.0) {
+        return -2147483647 - 1;
+    }
+    return static_cast<int>(v);
+}
+
+} // namespace detail
+
+template <typename T> class Vector {
+    static_assert(std::is_same<T, int>::value || std::is_same<T, float>::value || std::is_same<T, double>::value,
+                  "Vector holds int, float or double members");
+
+public:
+    T x;
+    T y;
+
+    Vector() : x(0), y(0) {}
+    explicit Vector(T v) : x(v), y(v) {}
+    Vector(T x_, T y_) : x(x_), y(y_) {}
+
+    Vector& operator+=(const Vector& o) {
+        x = detail::Arith<T>::add(x, o.x);
+        y = detail::Arith<T>::add(y, o.y);
+        return *this;
+    }
+    Vector& operator-=(const Vector& o) {
+        x = detail::Arith<T>::sub(x, o.x);
+        y = detail::Arith<T>::sub(y, o.y);
+        return *this;
+    }
+    Vector& operator*=(const Vector& o) {
+        x = detail::Arith<T>::mul(x, o.x);
+        y = detail::Arith<T>::mul(y, o.y);
+        return *this;
+    }
+    // For int: signed division truncating toward zero; a zero divisor is the
+    // caller's fault.
+    Vector& operator/=(const Vector& o) {
+        x /= o.x;
+        y /= o.y;
+        return *this;
+    }
+    Vector& operator*=(const T& s) {
+        x = detail::Arith<T>::mul(x, s);
+        y = detail::Arith<T>::mul(y, s);
+        return *this;
+    }
+    Vector& operator/=(const T& s) {
+        x /= s;
+        y /= s;
+        return *this;
+    }
+
+    // Always a double, whatever T is: the sum of squares is formed in T (it
+    // wraps at 32 bits for int) and its root taken in double.
+    double length() const {
+        const T sum = detail::Arith<T>::add(detail::Arith<T>::mul(x, x), detail::Arith<T>::mul(y, y));
+        return std::sqrt(static_cast<double>(sum));
+    }
+    // Divides in double and converts back, so an int vector truncates toward
+    // zero (a unit int vector is (0, 0) unless it lies on an axis). A zero
+    // vector is left as it is.
+    void normalize() {
+        const double l = length();
+        if (l > 0.0) {
+            x = static_cast<T>(static_cast<double>(x) / l);
+            y = static_cast<T>(static_cast<double>(y) / l);
+        }
+    }
+    T dot(const Vector& o) const {
+        return detail::Arith<T>::add(detail::Arith<T>::mul(x, o.x), detail::Arith<T>::mul(y, o.y));
+    }
+    // The z component of the three-dimensional cross product.
+    T cross(const Vector& o) const {
+        return detail::Arith<T>::sub(detail::Arith<T>::mul(x, o.y), detail::Arith<T>::mul(y, o.x));
+    }
+};
+
+template <typename T> class Vector3d {
+    static_assert(std::is_same<T, float>::value || std::is_same<T, double>::value,
+                  "Vector3d holds float or double members");
+
+public:
+    T x;
+    T y;
+    T z;
+
+    Vector3d() : x(0), y(0), z(0) {}
+    Vector3d(T x_, T y_, T z_) : x(x_), y(y_), z(z_) {}
+
+    Vector3d& operator+=(const Vector3d& o) {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        return *this;
+    }
+    Vector3d& operator-=(const Vector3d& o) {
+        x -= o.x;
+        y -= o.y;
+        z -= o.z;
+        return *this;
+    }
+    Vector3d& operator*=(const Vector3d& o) {
+        x *= o.x;
+        y *= o.y;
+        z *= o.z;
+        return *this;
+    }
+    Vector3d& operator/=(const Vector3d& o) {
+        x /= o.x;
+        y /= o.y;
+        z /= o.z;
+        return *this;
+    }
+    Vector3d& operator*=(const T& s) {
+        x *= s;
+        y *= s;
+        z *= s;
+        return *this;
+    }
+    Vector3d& operator/=(const T& s) {
+        x /= s;
+        y /= s;
+        z /= s;
+        return *this;
+    }
+
+    // In T's own precision (unlike Vector::length, which answers a double).
+    T length() const {
+        const T xy = x * x + y * y;
+        return std::sqrt(xy + z * z);
+    }
+    void normalize() {
+        const T l = length();
+        if (l > static_cast<T>(0)) {
+            x /= l;
+            y /= l;
+            z /= l;
+        }
+    }
+    T dot(const Vector3d& o) const {
+        const T xy = x * o.x + y * o.y;
+        return xy + z * o.z;
+    }
+    Vector3d cross(const Vector3d& o) const {
+        return Vector3d(y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x);
+    }
+};
+
+// A point or direction in 16.16 fixed point: 65536 is one pixel. Sums and
+// products wrap at 32 bits.
+class VectorFixed {
+public:
+    A_long x;
+    A_long y;
+
+    VectorFixed() : x(0), y(0) {}
+    VectorFixed(A_long x_, A_long y_) : x(x_), y(y_) {}
+
+    VectorFixed& operator+=(const VectorFixed& o) {
+        x = detail::Arith<int>::add(x, o.x);
+        y = detail::Arith<int>::add(y, o.y);
+        return *this;
+    }
+    VectorFixed& operator-=(const VectorFixed& o) {
+        x = detail::Arith<int>::sub(x, o.x);
+        y = detail::Arith<int>::sub(y, o.y);
+        return *this;
+    }
+    // Scales the raw values by a whole number.
+    VectorFixed& operator*=(const int& s) {
+        x = detail::Arith<int>::mul(x, s);
+        y = detail::Arith<int>::mul(y, s);
+        return *this;
+    }
+    VectorFixed operator+(const VectorFixed& o) const { return VectorFixed(*this) += o; }
+    VectorFixed operator-(const VectorFixed& o) const { return VectorFixed(*this) -= o; }
+    VectorFixed operator*(const int& s) const { return VectorFixed(*this) *= s; }
+
+    // This vector multiplied by r as complex numbers; r is normally a unit
+    // rotation from createRotatedFixed. The operands are pre-shifted (12 bits
+    // off the vector, 4 off the rotation) so that each product fits 32 bits.
+    VectorFixed rotate(const VectorFixed& r) const;
+};
+
+// The unit rotation (cos angle, -sin angle) in 16.16, angle in radians, each
+// member rounded half away from zero.
+VectorFixed createRotatedFixed(double angle);
+
+// Integer rectangle; right and bottom are exclusive. Nothing keeps it
+// ordered: right < left simply makes it empty.
+class Rect {
+public:
+    A_long left;
+    A_long top;
+    A_long right;
+    A_long bottom;
+
+    Rect() : left(0), top(0), right(0), bottom(0) {}
+    Rect(int l, int t, int r, int b) : left(l), top(t), right(r), bottom(b) {}
+    Rect(const PF_LRect& r) : left(r.left), top(r.top), right(r.right), bottom(r.bottom) {}
+    Rect(const Vector<int>& a, const Vector<int>& b) : Rect() { setRect(a, b); }
+    Rect(const Vector<double>& a, const Vector<double>& b) : Rect() { setRect(a, b); }
+
+    void setRect(int l, int t, int r, int b) {
+        left = l;
+        top = t;
+        right = r;
+        bottom = b;
+    }
+    void setRect(const PF_LRect& r) { setRect(r.left, r.top, r.right, r.bottom); }
+    // The box spanned by two corner points, in either order.
+    void setRect(const Vector<int>& a, const Vector<int>& b) {
+        left = a.x < b.x ? a.x : b.x;
+        right = a.x < b.x ? b.x : a.x;
+        top = a.y < b.y ? a.y : b.y;
+        bottom = a.y < b.y ? b.y : a.y;
+    }
+    // Corners chosen in double, then truncated toward zero (a NaN corner
+    // becomes 0 and values beyond the int range saturate).
+    void setRect(const Vector<double>& a, const Vector<double>& b) {
+        left = detail::truncToInt(b.x > a.x ? a.x : b.x);
+        right = detail::truncToInt(b.x > a.x ? b.x : a.x);
+        top = detail::truncToInt(b.y > a.y ? a.y : b.y);
+        bottom = detail::truncToInt(b.y > a.y ? b.y : a.y);
+    }
+
+    // Negative for an inverted rectangle.
+    int getWidth() const { return detail::Arith<int>::sub(right, left); }
+    int getHeight() const { return detail::Arith<int>::sub(bottom, top); }
+    Vector<int> getLeftTop() const { return Vector<int>(left, top); }
+    Vector<int> getRightBottom() const { return Vector<int>(right, bottom); }
+    bool isEmpty() const { return left >= right || top >= bottom; }
+
+    bool operator==(const Rect& o) const {
+        return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
+    }
+    bool operator!=(const Rect& o) const { return !(*this == o); }
+};
+
+inline PF_LRect aeRect(const Rect& r) {
+    PF_LRect out;
+    out.left = r.left;
+    out.top = r.top;
+    out.right = r.right;
+    out.bottom = r.bottom;
+    return out;
+}
+
+// Folding a coordinate that lies outside an image back into it. The mode is a
+// plain int; any mode other than the three below returns the coordinate
+// unchanged. Wrap and mirror need a positive size: with a size of zero or less
+// they, too, return the coordinate unchanged.
+namespace Border {
+
+constexpr int Clamp = 2;  // before the start: first pixel; at or past the end: last pixel
+constexpr int Wrap = 3;   // the image repeats
+constexpr int Mirror = 4; // reflected about the outer edges: -1 -> 0, size -> size - 1
+
+// Whole pixels, folded into 0..size-1.
+int offset(int pos, int size, int mode);
+
+// 16.16 positions, folded into [0, size - 1.0]. `size` is in whole pixels
+// unless sizeIsFixed. Mirror reflects about -0.5 and size - 0.5; wrap and
+// mirror end with a clamp to the last pixel's origin.
+int offsetF(int pos, int size, int mode, bool sizeIsFixed);
+void offsetF(VectorFixed& v, int width, int height, int mode, bool sizeIsFixed);
+// All four values already 16.16, with the caller's own upper limits.
+void offsetF(VectorFixed& v, int width, int lastX, int height, int lastY, int mode);
+
+} // namespace Border
 
 } // namespace Morvek
 
