@@ -2,8 +2,11 @@
 // per-pixel conversions at 8, 16 and 32 bits per channel.
 #include "MorvekExposure.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <memory>
+#include <type_traits>
 
 namespace Morvek {
 
@@ -163,6 +166,121 @@ void Exposure::Impl::ColorConverter::convert(const PF_PixelFloat& src, PF_PixelF
     dst.red = r;
     dst.green = g;
     dst.blue = b;
+}
+
+} // namespace Morvek
+
+// ---------------------------------------------------------------------------
+// The exposure filter: the region loops over host worlds and the filter object
+// that owns the converter through its implementation holder.
+// ---------------------------------------------------------------------------
+
+namespace Morvek {
+
+namespace {
+
+// Table size a converter needs for a tabulated pixel type; 0 when it needs none.
+template <class Pixel> constexpr std::size_t requiredTableSize() {
+    return std::is_same<Pixel, PF_Pixel>::value ? 256 : (std::is_same<Pixel, PF_Pixel16>::value ? 32769 : 0);
+}
+
+// Converts `region`, clipped to the input world, pixel by pixel from the input
+// world into the output world. Each world is addressed with its own stride
+// (rowbytes / pixel size, remainder dropped). Every check is made once, before
+// the loops.
+template <class Pixel>
+void convertRegion(const Exposure::Impl::ColorConverter& converter, Layer& in, Layer& out, const Rect& region) {
+    const PF_LayerDef* src = in.getWorld();
+    const PF_LayerDef* dst = out.getWorld();
+    if (src == nullptr || dst == nullptr || src->data == nullptr || dst->data == nullptr) {
+        return;
+    }
+    // A converter built for another integer depth has a table of the wrong
+    // size: running it would read past the table.
+    constexpr std::size_t tableSize = requiredTableSize<Pixel>();
+    if (tableSize != 0 && converter.getTable().size() != tableSize) {
+        return;
+    }
+    const A_long x0 = std::max<A_long>(region.left, 0);
+    const A_long x1 = std::min<A_long>(region.right, src->width);
+    const A_long y0 = std::max<A_long>(region.top, 0);
+    const A_long y1 = std::min<A_long>(region.bottom, src->height);
+    if (y1 - y0 <= 0 || x1 - x0 <= 0) {
+        return;
+    }
+    const std::ptrdiff_t srcStride = src->rowbytes / static_cast<A_long>(sizeof(Pixel));
+    const std::ptrdiff_t dstStride = dst->rowbytes / static_cast<A_long>(sizeof(Pixel));
+    const Pixel* srcData = reinterpret_cast<const Pixel*>(src->data);
+    Pixel* dstData = reinterpret_cast<Pixel*>(dst->data);
+    const std::ptrdiff_t width = x1 - x0;
+    for (A_long y = y0; y < y1; ++y) {
+        const Pixel* s = srcData + (y * srcStride + x0);
+        Pixel* d = dstData + (y * dstStride + x0);
+        for (std::ptrdiff_t x = 0; x < width; ++x) {
+            converter.convert(s[x], d[x]);
+        }
+    }
+}
+
+} // namespace
+
+void Exposure::Impl::execute(Layer& in, Layer& out, const Rect& region) const {
+    // The output is written at the input's depth, so both must have it.
+    if (!in.equalInSize(out) || in.getBPC() != out.getBPC()) {
+        return;
+    }
+    switch (in.getBPC()) {
+    case 0:
+        _execute8(in, out, region);
+        break;
+    case 1:
+        _execute16(in, out, region);
+        break;
+    case 2:
+        _execute32(in, out, region);
+        break;
+    default:
+        break;
+    }
+}
+
+void Exposure::Impl::_execute8(Layer& in, Layer& out, const Rect& region) const {
+    convertRegion<PF_Pixel>(converter, in, out, region);
+}
+
+void Exposure::Impl::_execute16(Layer& in, Layer& out, const Rect& region) const {
+    convertRegion<PF_Pixel16>(converter, in, out, region);
+}
+
+void Exposure::Impl::_execute32(Layer& in, Layer& out, const Rect& region) const {
+    convertRegion<PF_PixelFloat>(converter, in, out, region);
+}
+
+Exposure::Exposure(const Parameter& parameter) : holder(nullptr) {
+    std::unique_ptr<Impl> impl(new Impl(parameter));
+    holder = new ImplHolder<Impl>(impl.get());
+    impl.release();
+}
+
+Exposure::Exposure(const Exposure& other) : IFilterWithRegion(other), holder(other.holder->Clone()) {}
+
+Exposure& Exposure::operator=(const Exposure& other) {
+    if (this != &other) {
+        other.holder->CopyTo(holder);
+    }
+    return *this;
+}
+
+Exposure::~Exposure() {
+    delete holder;
+}
+
+void Exposure::execute(Layer& in, Layer& out) {
+    execute(in, out, in.getSize());
+}
+
+void Exposure::execute(Layer& in, Layer& out, const Rect& region) {
+    static_cast<const Impl*>(holder->GetPtr())->execute(in, out, region);
 }
 
 } // namespace Morvek

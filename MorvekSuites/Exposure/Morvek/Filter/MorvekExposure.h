@@ -5,12 +5,14 @@
 #define MORVEK_FILTER_MORVEKEXPOSURE_H
 
 #include "HostAPI.h"
+#include "MorvekFilter.h"
+#include "Pimpl.h"
 
 #include <vector>
 
 namespace Morvek {
 
-class Exposure {
+class Exposure : public IFilterWithRegion {
 public:
     // What one render needs: the pixel depth of its layers (0 = 8 bits,
     // 1 = 16 bits, 2 = 32-bit float) and the two slider values.
@@ -58,14 +60,33 @@ public:
 
         explicit Impl(const Parameter& parameter) : converter(parameter) {}
 
-        // The region loops of the filter belong here, next to the converter
-        // they drive.
+        // Converts `region` of `in` into the same pixels of `out`, at the
+        // depth of `in`. Layers of different size or depth, an unknown depth,
+        // a layer without pixels and a region empty after clipping to the
+        // input world leave `out` untouched. Safe to run concurrently on
+        // disjoint regions.
+        void execute(Layer& in, Layer& out, const Rect& region) const;
+        void _execute8(Layer& in, Layer& out, const Rect& region) const;
+        void _execute16(Layer& in, Layer& out, const Rect& region) const;
+        void _execute32(Layer& in, Layer& out, const Rect& region) const;
 
         ColorConverter converter;
     };
 
-    // The filter interface (construction from a Parameter, execute over a
-    // whole layer or a region of it) goes here.
+    // ---- The filter -------------------------------------------------------
+    // Builds the converter (and its table) once; the filter is then only read.
+    explicit Exposure(const Parameter& parameter);
+    // Copies are deep: each copy owns its converter.
+    Exposure(const Exposure& other);
+    Exposure& operator=(const Exposure& other);
+    ~Exposure() override;
+
+    // The whole input layer: the region (0, 0, width, height) of `in`.
+    void execute(Layer& in, Layer& out) override;
+    void execute(Layer& in, Layer& out, const Rect& region) override;
+
+private:
+    ImplHolderBase* holder;
 };
 
 } // namespace Morvek
