@@ -499,7 +499,7 @@ struct Normal {
     }
 
     // Signed 64-bit so that alphas above full (outside the host's range)
-    // cannot wrap; the sum is then still checked before dividing.
+    // cannot wrap; the sum stays at least 1 for any 16-bit alphas.
     static PF_Pixel16 run(const PF_Pixel16& dst, const PF_Pixel16& src) {
         if (dst.alpha == 0 || src.alpha == kFull16) {
             return src;
@@ -511,9 +511,6 @@ struct Normal {
         const std::int64_t as = src.alpha;
         const std::int64_t w = ((full - as) * dst.alpha) >> 15;
         const std::int64_t sum = w + as;
-        if (sum <= 0) {
-            return dst;
-        }
         PF_Pixel16 out;
         out.alpha = static_cast<A_u_short>(std::clamp<std::int64_t>(sum, 0, full));
         for (int c = 0; c < 3; ++c) {
