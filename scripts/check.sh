@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the optimised build, then the whole
-# suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds everything and runs every test: the optimised build, the Windows
+# module cross-built with mingw-w64 (its export, import and resource tables
+# checked), then the whole suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,4 +17,5 @@ run_preset() {
 }
 
 run_preset release
+run_preset mingw
 run_preset asan
