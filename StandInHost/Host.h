@@ -153,11 +153,13 @@ public:
     long checkedOutParams() const;
 
     struct Impl;
+    Impl& impl() const { return *impl_; }
     explicit Effect(Host* host);
     ~Effect();
 
 private:
     friend class Host;
+    friend class Frame;
     Host* host_;
     std::unique_ptr<Impl> impl_;
 };
@@ -220,6 +222,7 @@ public:
 
 private:
     friend class Host;
+    friend struct FrameAccess;
     Host* host_;
     Effect* effect_;
     World* input_;
@@ -235,7 +238,6 @@ private:
     PF_SmartRenderExtra smartExtra_{};
     std::map<A_long, Checkout> checkouts_;
     void* heldPreRenderData_ = nullptr;
-    PF_DeletePreRenderDataFunc deleter_ = nullptr;
     bool finished_ = false;
 };
 
@@ -268,9 +270,8 @@ public:
     // The utility callbacks to put in PF_InData::utils.
     PF_UtilCallbacks* utils() const;
     // Fills a PF_InData for a command of `effect` (callbacks, broker,
-    // effect_ref, time, downsampling 1/1, num_params) and registers the
-    // out record's return_msg as a 256-byte text buffer for the ANSI
-    // callbacks. Either record may be null.
+    // effect_ref, time, downsampling 1/1, num_params) and clears the
+    // PF_OutData. Either record may be null.
     void prepareRecords(Effect& effect, PF_InData* in, PF_OutData* out, TimeKey time = {0, 30}, A_long timeStep = 1);
     // Text buffers the ANSI callbacks bound their output to. A destination
     // outside every registered buffer is bounded to a parameter name's 32
@@ -280,7 +281,8 @@ public:
 
     // Calls `entry` with this host current and the exception boundary that a
     // real host keeps: an exception leaving the module is recorded as misuse
-    // and answered with PF_Err_INTERNAL_STRUCT_DAMAGED.
+    // and answered with PF_Err_INTERNAL_STRUCT_DAMAGED. The out record's
+    // return_msg is a registered 256-byte text buffer during the call.
     PF_Err callEntry(PF_EntryPointFunc entry, PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[],
                      PF_LayerDef* output, void* extra);
 
@@ -350,8 +352,10 @@ public:
     void* handleData(PF_Handle handle) const;
     // Plug-in ids handed out by AEGP_RegisterWithAEGP, with the names given.
     std::vector<std::pair<AEGP_PluginID, std::string>> registrations() const;
-    // Records a misuse finding (also used by the trampolines).
+    // Records a misuse finding (also used by the trampolines); findings stay
+    // in every leak report until cleared.
     void noteMisuse(const std::string& what);
+    void clearMisuse();
 
     struct Impl;
     Impl& impl() const { return *impl_; }
