@@ -1,0 +1,266 @@
+// Command-line parsing for morvek-render: "--name value" and "--name=value"
+// forms, every value checked for form before anything is loaded.
+#include "Options.h"
+
+#include <cerrno>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace MorvekRender {
+
+const char* usageText() {
+    return "usage: morvek-render [options] INPUT OUTPUT\n"
+           "       morvek-render --info [--plugin PATH]\n"
+           "\n"
+           "Runs the MorvekExposure effect on an image file through the stand-in host.\n"
+           "\n"
+           "  --exposure E       \"Exposure\" slider value (default 0; valid -100..100)\n"
+           "  --gamma G          \"Gamma Correction\" value (default 1; valid 0.1..10)\n"
+           "  --depth 8|16|32    working depth (default: the input file's depth)\n"
+           "  --size WxH         frame size, required for .raw input\n"
+           "  --threads N        host worker threads (default: all cores)\n"
+           "  --frames A-B       render a numbered sequence: INPUT and OUTPUT hold #### or %04d\n"
+           "  --plugin PATH      module to load (default: the one built beside this program)\n"
+           "  --info             print what the host learned (property list, About text, sliders) and exit\n"
+           "  --help, --version\n"
+           "\n"
+           "Files: PNG, TIFF, OpenEXR, JPEG and other formats by extension; .raw frames are\n"
+           "headerless host pixels (alpha, red, green, blue; 16-bit little-endian with full = 32768,\n"
+           "or float32) and need --size and --depth.\n"
+           "Exit status: 0 done, 1 failed, 2 bad command line.\n";
+}
+
+namespace {
+
+double parseNumber(const std::string& option, const std::string& text) {
+    if (text.empty()) {
+        throw UsageError(option + " needs a number");
+    }
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value)) {
+        throw UsageError(option + " needs a number, not '" + text + "'");
+    }
+    return value;
+}
+
+long parseInteger(const std::string& option, const std::string& text, const char* what) {
+    if (text.empty() || text[0] == '+' || text[0] == ' ') {
+        throw UsageError(option + " needs " + what + ", not '" + text + "'");
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (end != text.c_str() + text.size() || errno == ERANGE) {
+        throw UsageError(option + " needs " + what + ", not '" + text + "'");
+    }
+    return value;
+}
+
+void parseSize(const std::string& text, Options& o) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) {
+        throw UsageError("--size needs WIDTHxHEIGHT, not '" + text + "'");
+    }
+    const long w = parseInteger("--size", text.substr(0, x), "WIDTHxHEIGHT");
+    const long h = parseInteger("--size", text.substr(x + 1), "WIDTHxHEIGHT");
+    const long limit = 1L << 20;
+    if (w <= 0 || h <= 0 || w > limit || h > limit) {
+        throw UsageError("--size needs a width and height from 1 to " + std::to_string(limit) + ", not '" + text + "'");
+    }
+    o.width = static_cast<int>(w);
+    o.height = static_cast<int>(h);
+}
+
+void parseFrames(const std::string& text, Options& o) {
+    // "A-B" or a single frame "A"; frame numbers are not negative.
+    const std::size_t dash = text.find('-', 1);
+    const std::string a = dash == std::string::npos ? text : text.substr(0, dash);
+    const std::string b = dash == std::string::npos ? text : text.substr(dash + 1);
+    const long first = parseInteger("--frames", a, "A-B");
+    const long last = parseInteger("--frames", b, "A-B");
+    if (first < 0 || last < 0) {
+        throw UsageError("--frames needs frame numbers of 0 or more, not '" + text + "'");
+    }
+    if (first > last) {
+        throw UsageError("--frames needs A <= B, not '" + text + "'");
+    }
+    o.sequence = true;
+    o.firstFrame = first;
+    o.lastFrame = last;
+}
+
+} // namespace
+
+Options parseOptions(int argc, const char* const* argv) {
+    Options o;
+    std::vector<std::string> positional;
+    bool seen[16] = {};
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--") {
+            for (++i; i < argc; ++i) {
+                positional.emplace_back(argv[i]);
+            }
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != '-' || (arg[1] != '-' && arg != "-h")) {
+            if (arg.size() >= 2 && arg[0] == '-' && !std::isdigit(static_cast<unsigned char>(arg[1]))) {
+                throw UsageError("unknown option '" + arg + "'");
+            }
+            positional.push_back(arg);
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        const std::size_t eq = arg.find('=');
+        if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        static const char* const withValue[] = {"--exposure", "--gamma",  "--depth", "--size",
+                                                "--threads",  "--frames", "--plugin"};
+        int valueIndex = -1;
+        for (int k = 0; k < 7; ++k) {
+            if (arg == withValue[k]) {
+                valueIndex = k;
+            }
+        }
+        if (valueIndex >= 0) {
+            if (!hasValue) {
+                if (i + 1 >= argc) {
+                    throw UsageError(arg + " needs a value");
+                }
+                value = argv[++i];
+            }
+            if (seen[valueIndex]) {
+                throw UsageError(arg + " is given twice");
+            }
+            seen[valueIndex] = true;
+        } else if (hasValue) {
+            throw UsageError(arg + " takes no value");
+        }
+
+        if (arg == "--exposure") {
+            o.exposure = parseNumber(arg, value);
+        } else if (arg == "--gamma") {
+            o.gamma = parseNumber(arg, value);
+        } else if (arg == "--depth") {
+            const long d = parseInteger(arg, value, "8, 16 or 32");
+            if (d != 8 && d != 16 && d != 32) {
+                throw UsageError("--depth must be 8, 16 or 32, not '" + value + "'");
+            }
+            o.depth = static_cast<int>(d);
+        } else if (arg == "--size") {
+            parseSize(value, o);
+        } else if (arg == "--threads") {
+            const long n = parseInteger(arg, value, "a thread count");
+            if (n < 1 || n > 1024) {
+                throw UsageError("--threads must be from 1 to 1024, not '" + value + "'");
+            }
+            o.threads = static_cast<int>(n);
+        } else if (arg == "--frames") {
+            parseFrames(value, o);
+        } else if (arg == "--plugin") {
+            if (value.empty()) {
+                throw UsageError("--plugin needs a path");
+            }
+            o.plugin = value;
+        } else if (arg == "--info") {
+            o.info = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
+        } else {
+            throw UsageError("unknown option '" + arg + "'");
+        }
+    }
+    if (o.help || o.version) {
+        return o;
+    }
+    if (o.info) {
+        if (!positional.empty()) {
+            throw UsageError("--info takes no INPUT or OUTPUT");
+        }
+        return o;
+    }
+    if (positional.size() != 2) {
+        throw UsageError(positional.size() < 2 ? "needs INPUT and OUTPUT"
+                                               : "too many arguments: needs INPUT and OUTPUT");
+    }
+    o.input = positional[0];
+    o.output = positional[1];
+    if (o.sequence) {
+        if (!hasFramePattern(o.input) || !hasFramePattern(o.output)) {
+            throw UsageError("--frames needs a frame-number pattern (#### or %04d) in both INPUT and OUTPUT");
+        }
+    }
+    return o;
+}
+
+namespace {
+
+// Length of a printf-style frame pattern starting at text[i] ("%d", "%04d"),
+// its width in *width; 0 when there is none.
+std::size_t printfPattern(const std::string& text, std::size_t i, int* width) {
+    if (text[i] != '%') {
+        return 0;
+    }
+    std::size_t j = i + 1;
+    int w = 0;
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])) && j - i <= 2) {
+        w = w * 10 + (text[j] - '0');
+        ++j;
+    }
+    if (j < text.size() && text[j] == 'd') {
+        *width = w;
+        return j + 1 - i;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool hasFramePattern(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        int w = 0;
+        if (text[i] == '#' || printfPattern(text, i, &w) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string expandFramePattern(const std::string& text, long frame) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        int width = 0;
+        std::size_t length = 0;
+        if (text[i] == '#') {
+            while (i + length < text.size() && text[i + length] == '#') {
+                ++length;
+            }
+            width = static_cast<int>(length);
+        } else {
+            length = printfPattern(text, i, &width);
+        }
+        if (length == 0) {
+            out += text[i++];
+            continue;
+        }
+        char digits[32];
+        std::snprintf(digits, sizeof digits, "%0*ld", width, frame);
+        out += digits;
+        i += length;
+    }
+    return out;
+}
+
+} // namespace MorvekRender
