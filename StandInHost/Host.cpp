@@ -402,6 +402,12 @@ void Host::releaseHold(PF_Handle handle) {
     impl_->held.erase(handle);
 }
 
+void Host::disposeHandle(PF_Handle handle) {
+    Lock lock(impl_->mu);
+    impl_->held.erase(handle);
+    impl_->handles.erase(handle);
+}
+
 bool Host::isLiveHandle(PF_Handle handle) const {
     Lock lock(impl_->mu);
     return impl_->handle(handle) != nullptr;
@@ -432,6 +438,17 @@ void Host::noteMisuse(const std::string& what) {
 void Host::clearMisuse() {
     Lock lock(impl_->mu);
     impl_->misuse.clear();
+}
+
+// ---- Records ---------------------------------------------------------------
+
+Records::Records(Host& host, Effect& effect, TimeKey time, A_long timeStep) : host_(host), scope_(host) {
+    host.prepareRecords(effect, &in, &out, time, timeStep);
+    host.registerTextBuffer(out.return_msg, sizeof(out.return_msg));
+}
+
+Records::~Records() {
+    host_.forgetTextBuffer(out.return_msg);
 }
 
 // ---- Effect ----------------------------------------------------------------

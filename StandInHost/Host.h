@@ -347,6 +347,9 @@ public:
     void holdHandle(PF_Handle handle);
     void releaseHold(PF_Handle handle);
     bool isLiveHandle(PF_Handle handle) const;
+    // Frees a handle the host owns (as a host does with global data whose
+    // GlobalSetdown failed). Unknown handles are ignored.
+    void disposeHandle(PF_Handle handle);
     // Handle access for tests: size and contents of a live handle.
     std::size_t handleSize(PF_Handle handle) const;
     void* handleData(PF_Handle handle) const;
@@ -362,6 +365,24 @@ public:
 
 private:
     std::unique_ptr<Impl> impl_;
+};
+
+// The records of one command for code that calls library functions
+// directly (no module): PF_InData and PF_OutData prepared for `effect`, with
+// return_msg registered as a 256-byte text buffer while the object lives, and
+// `host` current on this thread.
+struct Records {
+    Records(Host& host, Effect& effect, TimeKey time = {0, 30}, A_long timeStep = 1);
+    ~Records();
+    Records(const Records&) = delete;
+    Records& operator=(const Records&) = delete;
+
+    PF_InData in{};
+    PF_OutData out{};
+
+private:
+    Host& host_;
+    Host::Scope scope_;
 };
 
 } // namespace standin

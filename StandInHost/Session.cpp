@@ -101,8 +101,13 @@ PF_Err Session::globalSetdown() {
     host_->prepareRecords(*effect_, &in, &out);
     in.global_data = globalData_;
     const PF_Err err = run(PF_Cmd_GLOBAL_SETDOWN, in, out, nullptr, nullptr);
-    // The module has had its chance to dispose of the global data; whatever
-    // is still alive is its leak.
+    // After a successful GlobalSetdown, global data still alive is the
+    // module's leak. After a failed one the host takes its handle back, as
+    // the module could not.
+    if (err != PF_Err_NONE && globalData_ && host_->isLiveHandle(globalData_)) {
+        host_->disposeHandle(globalData_);
+        globalData_ = nullptr;
+    }
     setGlobalData(nullptr);
     takeReport(PF_Cmd_GLOBAL_SETDOWN);
     return err;

@@ -52,6 +52,7 @@ public:
     PF_Err globalSetup();
     PF_Err paramsSetup();
     // GlobalSetdown with the global data kept from GlobalSetup (or none).
+    // When it fails, the host disposes of the global data itself.
     PF_Err globalSetdown();
     // Any command with fresh records (extra and output as given).
     PF_Err command(PF_Cmd cmd, void* extra = nullptr, PF_LayerDef* output = nullptr);
