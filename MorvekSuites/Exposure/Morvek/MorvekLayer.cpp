@@ -91,11 +91,11 @@ public:
         if (error != PF_Err_NONE) {
             return;
         }
-        // A successful checkout is checked back in even when it brought no
-        // pixels (a layer parameter set to no layer): the host counts it.
-        checkedOut = true;
+        // A layer parameter set to no layer checks out without pixels; the
+        // host holds nothing for it, so there is nothing to check back in.
         if (checkoutParam.u.ld.data != nullptr) {
             world = &checkoutParam.u.ld;
+            checkedOut = true;
             _calcWidth();
         }
     }
