@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -29,6 +30,11 @@ std::uint64_t bitsOf(double d) {
     std::uint64_t u;
     std::memcpy(&u, &d, sizeof u);
     return u;
+}
+
+// The exposure at which full white maps to `target` instead of `top`.
+double exposureFor(double target, double top) {
+    return std::log(target / top) / std::log(1.37035095691681);
 }
 
 // ---------------------------------------------------------------------------
@@ -72,6 +78,28 @@ TEST(ExposureConverterSetup, TableEndsAtTheRangeTopTimesTheGain) {
     EXPECT_EQ(makeConverter<PF_Pixel>(1.0, 2.7).getTable().back(), 255.0 * gain);
     EXPECT_EQ(makeConverter<PF_Pixel16>(1.0, 0.4).getTable().back(), 32768.0 * gain);
     EXPECT_EQ(makeConverter<PF_Pixel>(1.0, 2.7).getTable().front(), 0.0);
+}
+
+TEST(ExposureConverterSetup, EightBitTableDividesBy255) {
+    // At the neutral settings entry i is (i / 255) * 255 with a true division;
+    // multiplying by a rounded 1/255 instead would be off by an ulp for 24 of
+    // the 256 entries (33 is the first).
+    const Converter neutral8 = makeConverter<PF_Pixel>(0.0, 1.0);
+    const std::vector<double>& table = neutral8.getTable();
+    const double reciprocal = 1.0 / 255.0;
+    int differing = 0;
+    for (std::size_t i = 0; i < 256; ++i) {
+        const double v = static_cast<double>(i);
+        ASSERT_EQ(table[i], (v / 255.0) * 255.0) << i;
+        differing += (table[i] != (v * reciprocal) * 255.0) ? 1 : 0;
+    }
+    EXPECT_EQ(differing, 24);
+    // 16 bits: i * 2^-15 * 32768 is exactly i.
+    const Converter neutral16 = makeConverter<PF_Pixel16>(0.0, 1.0);
+    const std::vector<double>& table16 = neutral16.getTable();
+    for (std::size_t i = 0; i <= 32768; ++i) {
+        ASSERT_EQ(table16[i], static_cast<double>(i)) << i;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -147,6 +175,17 @@ TEST(ExposureConverter8, RuleFiresBetween186And187AtExposureOne) {
     EXPECT_EQ(convertChannels(c, makePixel<PF_Pixel>(100u, 187u, 100u, 0u)), (Channels{100, 255, 136, 0}));
 }
 
+TEST(ExposureConverter8, RuleFiresHalfAStepAboveTheTop) {
+    // White at 255.7 (>= 255.5): A' = 255.7 * 254 / 255 = 254.70 -> 255.
+    EXPECT_EQ(convertChannels(makeConverter<PF_Pixel>(exposureFor(255.7, 255.0), 1.0),
+                              makePixel<PF_Pixel>(254u, 255u, 0u, 0u)),
+              (Channels{255, 255, 0, 0}));
+    // White at 255.4: below the threshold, alpha stays 254.
+    EXPECT_EQ(convertChannels(makeConverter<PF_Pixel>(exposureFor(255.4, 255.0), 1.0),
+                              makePixel<PF_Pixel>(254u, 255u, 0u, 0u)),
+              (Channels{254, 255, 0, 0}));
+}
+
 TEST(ExposureConverter8, OpaquePixelJustClampsItsColour) {
     // A = 255: A' = min(255, 256.256) = 255 and k = 1.
     const Converter c = makeConverter<PF_Pixel>(1.0, 1.0);
@@ -193,6 +232,16 @@ TEST(ExposureConverter16, RuleFiresBetween23912And23913AtExposureOne) {
     // green 13703.51 * 16384 / 16384.60 = 13703.01 -> 13703.
     EXPECT_EQ(convertChannels(c, makePixel<PF_Pixel16>(16384u, 23913u, 10000u, 0u)),
               (Channels{16385, 32768, 13703, 0}));
+}
+
+TEST(ExposureConverter16, RuleFiresHalfAStepAboveTheTop) {
+    // White at 32768.7: A' = 32768.7 * 32767 / 32768 = 32767.70 -> 32768.
+    EXPECT_EQ(convertChannels(makeConverter<PF_Pixel16>(exposureFor(32768.7, 32768.0), 1.0),
+                              makePixel<PF_Pixel16>(32767u, 32768u, 0u, 0u)),
+              (Channels{32768, 32768, 0, 0}));
+    EXPECT_EQ(convertChannels(makeConverter<PF_Pixel16>(exposureFor(32768.3, 32768.0), 1.0),
+                              makePixel<PF_Pixel16>(32767u, 32768u, 0u, 0u)),
+              (Channels{32767, 32768, 0, 0}));
 }
 
 TEST(ExposureConverter16, HalfTransparentBrightPixel) {
