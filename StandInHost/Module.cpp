@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
 
 #include <vector>
 
@@ -84,7 +86,8 @@ std::string findModuleBeside(const std::string& programPath, const std::string& 
     };
     for (const std::string& c : candidates) {
         if (exists(c)) {
-            return c;
+            char resolved[PATH_MAX];
+            return realpath(c.c_str(), resolved) ? std::string(resolved) : c;
         }
     }
     return candidates.front();
