@@ -2,7 +2,8 @@
 # Builds everything and runs every test: the optimised build, the Windows
 # module cross-built with mingw-w64 (its export, import and resource tables
 # checked), then the whole suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, and the threaded render tests under
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -19,3 +20,10 @@ run_preset() {
 run_preset release
 run_preset mingw
 run_preset asan
+
+# The threaded render tests (through the module, and the driver on the host's
+# worker pool) under ThreadSanitizer.
+echo "=== tsan ==="
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target MorvekExposure test_Render test_Driver
+ctest --preset tsan -j "$jobs" -L 'Render|Driver'
