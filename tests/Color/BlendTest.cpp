@@ -341,17 +341,24 @@ TEST(BlendExits, TransparentDestinationGivesSourceAndTransparentSourceGivesDesti
 // left out of the comparison.
 // ---------------------------------------------------------------------------
 
-template <typename P> std::vector<P> gridPixels(int full, bool withLowAlphas) {
+// The whole grid: every alpha and every colour of the grid values. The
+// opaque-ish subset: alphas of at least half, and 25 colours in which red and
+// green take every grid value against each other and blue varies with them.
+template <typename P> std::vector<P> gridPixels(int full, bool wholeGrid) {
     const int mid = full == 255 ? 128 : 16384;
     const std::vector<int> values = {0, 1, mid, full - 1, full};
-    std::vector<int> alphas = withLowAlphas ? values : std::vector<int>{mid, full - 1, full};
+    const std::vector<int> alphas = wholeGrid ? values : std::vector<int>{mid, full - 1, full};
     std::vector<P> out;
     using C = decltype(P{}.red);
     for (int a : alphas) {
-        for (int r : values) {
-            for (int g : values) {
-                for (int b : values) {
-                    out.push_back(P{static_cast<C>(a), static_cast<C>(r), static_cast<C>(g), static_cast<C>(b)});
+        for (std::size_t r = 0; r < values.size(); ++r) {
+            for (std::size_t g = 0; g < values.size(); ++g) {
+                for (std::size_t b = 0; b < values.size(); ++b) {
+                    if (!wholeGrid && b != (r + g) % values.size()) {
+                        continue;
+                    }
+                    out.push_back(P{static_cast<C>(a), static_cast<C>(values[r]), static_cast<C>(values[g]),
+                                    static_cast<C>(values[b])});
                 }
             }
         }
