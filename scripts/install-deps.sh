@@ -9,6 +9,7 @@ packages=(
   clang clang-tidy clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libopenimageio-dev
 )
 
 missing=()
