@@ -90,7 +90,9 @@ struct Host::Impl {
     // Threads
     int workers = 1;
     int reported = FrameOptions::kSameAsWorkers;
-    std::unique_ptr<WorkerPool> pool;
+    // Shared so that a pool replaced by setWorkerThreads lives on until the
+    // iteration running on it has finished.
+    std::shared_ptr<WorkerPool> pool;
     std::vector<int> lastCounts;
     int lastThreads = 0;
 

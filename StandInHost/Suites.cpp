@@ -319,13 +319,13 @@ PF_Err it_generic(A_long iterations, void* refcon, PF_IterateGenericFunc fn) {
         if (f) {
             return faultCode(f);
         }
-        WorkerPool* pool;
+        std::shared_ptr<WorkerPool> pool;
         {
             Lock lock(h.mu);
             if (!h.pool) {
-                h.pool = std::make_unique<WorkerPool>(h.self, h.workers);
+                h.pool = std::make_shared<WorkerPool>(h.self, h.workers);
             }
-            pool = h.pool.get();
+            pool = h.pool;
         }
         // The host's lock is not held while the callbacks run: they may call
         // back into the host from every worker.
