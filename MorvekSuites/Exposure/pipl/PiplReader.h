@@ -50,6 +50,14 @@ bool parsePropertyList(const uint8_t* data, size_t size, Form form, PropertyList
 // form) beside the Linux module.
 bool readPropertyListFile(const std::string& path, Form form, PropertyList& out, std::string* error = nullptr);
 
+// Where this platform's host finds a module's property list: on Windows the
+// module's own resource "PIPL" 16000, read through the resource API without
+// running the module; elsewhere the Windows-form file beside the module,
+// named like it with the extension ".pipl" (MorvekExposure.so ->
+// MorvekExposure.pipl). The location is for messages.
+std::string modulePropertyListLocation(const std::string& modulePath);
+bool readModulePropertyList(const std::string& modulePath, PropertyList& out, std::string* error = nullptr);
+
 // "eFKT" for fourCC("eFKT"); non-printable characters as '?'.
 std::string codeToString(uint32_t code);
 
