@@ -82,11 +82,26 @@ struct LeakReport {
 // ---- Fault injection -------------------------------------------------------
 
 enum class FaultKind {
-    Error,      // the call fails with `code` (functions that return a handle or
-                // pointer return null as well)
-    NullResult, // the call returns no handle, pointer or suite; where it
-                // returns an error code, that code is 0 (a "silent" failure)
+    // The call fails with the rule's code. Calls that hand back a handle,
+    // pointer, suite or world hand back null as well; calls without an error
+    // result (host_new_handle, host_lock_handle, utils.ansi.strcpy) just
+    // return null.
+    Error,
+    // The call hands back no handle, pointer, suite or world and reports
+    // success (a "silent" failure): AcquireSuite, host_new_handle,
+    // host_lock_handle, AEGP_GetNewEffectForEffect,
+    // AEGP_GetNewEffectStreamByIndex, checkout_layer_pixels, checkout_output,
+    // a layer's checkout_param (no pixels), strcpy; AEGP_GetNumThreads
+    // reports 0 threads; checkout_layer reports success without a checkout.
+    // Calls with nothing to hand back fail with a code instead.
+    NullResult,
 };
+
+// Disposals and releases (host_dispose_handle, dispose_world,
+// AEGP_DisposeStream, ..., SPBasic ReleaseSuite) report an injected error
+// but still take the resource back: a module cannot do more than ask, and a
+// sweep should check how it handles the code, not find a host that kept what
+// it was told to free.
 
 struct FaultRule {
     std::string call; // call name, see the header comment

@@ -15,7 +15,6 @@ using standin::testing::LoadPlugin;
 
 namespace {
 
-constexpr const char* kAcquireHandle = "SPBasic/AcquireSuite:PF Handle Suite 2";
 constexpr const char* kAcquireUtility = "SPBasic/AcquireSuite:AEGP Utility Suite 7";
 
 std::uint32_t bits(float f) {
