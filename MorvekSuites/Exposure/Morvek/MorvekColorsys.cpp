@@ -222,11 +222,12 @@ ColorFloat<float> HsbToRgb(const ColorFloat<float>& hsb) {
     }
     const float x = h / 60.0f;
     const float sector = std::fmod(std::floor(x), 6.0f);
-    ColorFloat<float> out;
-    out.alpha = hsb.alpha;
-    // A non-finite hue has no sector; it is treated like a negative one.
+    // Outside sectors 0..5 (a negative hue, or a non-finite one, which has no
+    // sector at all): black with the alpha kept.
+    const float a = hsb.alpha;
+    const ColorFloat<float> none(a, 0.0f, 0.0f, 0.0f);
     if (!std::isfinite(sector)) {
-        return out;
+        return none;
     }
     const int i = static_cast<int>(sector);
     const float f = x - static_cast<float>(i);
@@ -235,27 +236,20 @@ ColorFloat<float> HsbToRgb(const ColorFloat<float>& hsb) {
     const float t = (1.0f - (1.0f - f) * s) * v;
     switch (i) {
     case 0:
-        out.red = v, out.green = t, out.blue = p;
-        break;
+        return ColorFloat<float>(a, v, t, p);
     case 1:
-        out.red = q, out.green = v, out.blue = p;
-        break;
+        return ColorFloat<float>(a, q, v, p);
     case 2:
-        out.red = p, out.green = v, out.blue = t;
-        break;
+        return ColorFloat<float>(a, p, v, t);
     case 3:
-        out.red = p, out.green = q, out.blue = v;
-        break;
+        return ColorFloat<float>(a, p, q, v);
     case 4:
-        out.red = t, out.green = p, out.blue = v;
-        break;
+        return ColorFloat<float>(a, t, p, v);
     case 5:
-        out.red = v, out.green = p, out.blue = q;
-        break;
+        return ColorFloat<float>(a, v, p, q);
     default:
-        break;
+        return none;
     }
-    return out;
 }
 
 ColorFloat<float> RgbToYuv(const ColorFloat<float>& c) {
