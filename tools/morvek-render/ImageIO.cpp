@@ -58,15 +58,6 @@ std::string describe(const FileLayout& layout) {
 
 namespace {
 
-// Makes a library message fit on one line.
-std::string oneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    while (!text.empty() && text.back() == ' ') {
-        text.pop_back();
-    }
-    return text;
-}
-
 // A clear reason for an input that cannot be opened at all.
 void checkReadableFile(const std::string& path) {
     struct stat st {};
@@ -113,6 +104,15 @@ bool imageFilesSupported() {
 }
 
 namespace {
+
+// Makes a library message fit on one line.
+std::string oneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
 
 SampleType sampleTypeOf(const OIIO::ImageSpec& spec) {
     if (!spec.channelformats.empty()) {
