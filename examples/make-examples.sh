@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Regenerates the examples: the test chart (chart.png, 8-bit; chart.exr,
+# float) and the README's before/after strip (strip.png), which morvek-render
+# makes from the float chart at exposures -2.2, +2.2 and +4.4 (half, double
+# and four times the brightness). Usage: examples/make-examples.sh [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/release}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake --preset release -B "$build" >/dev/null
+fi
+cmake --build "$build" --target morvek-render morvek-make-chart
+tools="$build/tools/morvek-render"
+
+"$tools/morvek-make-chart" chart examples
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+panels=(examples/chart.exr)
+for exposure in -2.2 2.2 4.4; do
+  "$tools/morvek-render" --exposure "$exposure" examples/chart.exr "$tmp/chart$exposure.exr" >/dev/null
+  panels+=("$tmp/chart$exposure.exr")
+done
+"$tools/morvek-make-chart" strip examples/strip.png "${panels[@]}"
+echo "wrote examples/chart.png, examples/chart.exr and examples/strip.png"
