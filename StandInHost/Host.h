@@ -91,8 +91,10 @@ enum class FaultKind {
     // success (a "silent" failure): AcquireSuite, host_new_handle,
     // host_lock_handle, AEGP_GetNewEffectForEffect,
     // AEGP_GetNewEffectStreamByIndex, checkout_layer_pixels, checkout_output,
-    // a layer's checkout_param (no pixels), strcpy; AEGP_GetNumThreads
-    // reports 0 threads; checkout_layer reports success without a checkout.
+    // new_world and PF_NewWorld (no pixels), checkout_param (a layer without
+    // pixels, an empty definition), AEGP_RegisterWithAEGP (no id written),
+    // strcpy; AEGP_GetNumThreads reports 0 threads; checkout_layer reports
+    // success without a checkout.
     // Calls with nothing to hand back fail with a code instead.
     NullResult,
 };

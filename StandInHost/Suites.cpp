@@ -317,7 +317,7 @@ PF_Err it_generic(A_long iterations, void* refcon, PF_IterateGenericFunc fn) {
             return kBad;
         }
         if (f) {
-            return faultCode(f);
+            return f->kind == FaultKind::Error ? f->code : kBad;
         }
         std::shared_ptr<WorkerPool> pool;
         {
@@ -382,10 +382,19 @@ PF_Err disposeWorld(Host::Impl& h, PF_ProgPtr ref, PF_EffectWorld* world, const 
     return PF_Err_NONE;
 }
 
+// An injected fault on a world creation: no pixels, and the rule's code (or
+// success, for a silent failure).
+PF_Err noWorld(FaultP f, PF_EffectWorld* world) {
+    if (world) {
+        world->data = nullptr;
+    }
+    return faultCode(f);
+}
+
 PF_Err w1_new(PF_ProgPtr ref, A_long width, A_long height, PF_NewWorldFlags flags, PF_EffectWorld* world) {
     return guarded<PF_Err>("PF World Suite 1/new_world", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         if (f) {
-            return f->kind == FaultKind::Error ? f->code : PF_Err_OUT_OF_MEMORY;
+            return noWorld(f, world);
         }
         const PF_PixelFormat format =
             (flags & PF_NewWorldFlag_DEEP_PIXELS) ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB32;
@@ -407,7 +416,7 @@ PF_Err w2_new(PF_ProgPtr ref, A_long width, A_long height, PF_Boolean clear, PF_
               PF_EffectWorld* world) {
     return guarded<PF_Err>("PF World Suite 2/PF_NewWorld", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         if (f) {
-            return f->kind == FaultKind::Error ? f->code : PF_Err_OUT_OF_MEMORY;
+            return noWorld(f, world);
         }
         return makeWorld(h, ref, width, height, clear != 0, format, world, "PF_NewWorld");
     });
