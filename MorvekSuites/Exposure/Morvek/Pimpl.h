@@ -5,6 +5,7 @@
 #define MORVEK_PIMPL_H
 
 #include <memory>
+#include <utility>
 
 namespace Morvek {
 
@@ -25,17 +26,16 @@ public:
 
 template <class T> class ImplHolder : public ImplHolderBase {
 public:
-    // Takes ownership of `p` (also when this constructor is the last thing that runs).
+    // Takes ownership of `p`.
     explicit ImplHolder(T* p) noexcept : ptr(p) {}
+    // The same from a unique_ptr: `new ImplHolder<T>(std::move(owned))` leaves
+    // `owned` in charge of the object if the holder cannot be allocated.
+    explicit ImplHolder(std::unique_ptr<T> p) noexcept : ptr(std::move(p)) {}
     ~ImplHolder() override = default;
 
     ImplHolderBase* Clone() const override {
-        // The copy is owned by a unique_ptr until the holder has it, so a
-        // failing allocation of the holder does not lose it.
         std::unique_ptr<T> copy(new T(*ptr));
-        ImplHolderBase* holder = new ImplHolder<T>(copy.get());
-        copy.release();
-        return holder;
+        return new ImplHolder<T>(std::move(copy));
     }
 
     // A holder of another implementation type (or none) is left alone.

@@ -1,24 +1,27 @@
 // Exposure colour converter: the lookup tables for the integer depths and the
 // per-pixel conversions at 8, 16 and 32 bits per channel.
 #include "MorvekExposure.h"
+#include "MorvekMath.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 namespace Morvek {
 
 namespace {
 
 // The two power functions of the transform. Everything that evaluates the
-// curve goes through these, so the implementation can be exchanged here alone.
+// curve goes through these: the library's correctly rounded ones, so that
+// every platform's build renders the same pixels.
 inline double powD(double base, double exponent) {
-    return std::pow(base, exponent);
+    return Math::pow(base, exponent);
 }
 inline float powF(float base, float exponent) {
-    return std::pow(base, exponent);
+    return Math::powf(base, exponent);
 }
 
 // Gain per exposure step. Close to 2^(1/2.2) but not equal to it: an exposure
@@ -258,8 +261,7 @@ void Exposure::Impl::_execute32(Layer& in, Layer& out, const Rect& region) const
 
 Exposure::Exposure(const Parameter& parameter) : holder(nullptr) {
     std::unique_ptr<Impl> impl(new Impl(parameter));
-    holder = new ImplHolder<Impl>(impl.get());
-    impl.release();
+    holder = new ImplHolder<Impl>(std::move(impl));
 }
 
 Exposure::Exposure(const Exposure& other) : IFilterWithRegion(other), holder(other.holder->Clone()) {}
