@@ -1,7 +1,6 @@
 // Exposure colour converter: the lookup tables for the integer depths and the
 // per-pixel conversions at 8, 16 and 32 bits per channel.
 #include "MorvekExposure.h"
-#include "MorvekMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,13 +14,12 @@ namespace Morvek {
 namespace {
 
 // The two power functions of the transform. Everything that evaluates the
-// curve goes through these: the library's correctly rounded ones, so that
-// every platform's build renders the same pixels.
+// curve goes through these, so the implementation can be exchanged here alone.
 inline double powD(double base, double exponent) {
-    return Math::pow(base, exponent);
+    return std::pow(base, exponent);
 }
 inline float powF(float base, float exponent) {
-    return Math::powf(base, exponent);
+    return std::pow(base, exponent);
 }
 
 // Gain per exposure step. Close to 2^(1/2.2) but not equal to it: an exposure
