@@ -51,7 +51,7 @@ std::string hex(uint32_t v) {
 std::string defaultModulePath() {
     const std::string program = programPath();
     if (!program.empty()) {
-        const std::string beside = folderOf(program) + "/" + MORVEK_MODULE_FILE_NAME;
+        std::string beside = folderOf(program) + "/" + MORVEK_MODULE_FILE_NAME;
         if (fileExists(beside)) {
             return beside;
         }
