@@ -1,0 +1,280 @@
+// Row conversions of the exposure filter that reproduce the colour converter's
+// pixels exactly: pre-rounded tables at 8 and 16 bits, and at 32 bits the
+// powers of a run of pixels computed together (vectorised where possible).
+#include "MorvekExposureRows.h"
+
+#include "MorvekPow.h"
+#include "MorvekPowTables.h"
+
+#include <cmath>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MORVEK_ROWS_AVX2 1
+#include <immintrin.h>
+#endif
+
+namespace Morvek {
+
+namespace {
+
+// The converter's rounding of a tabulated value: round half up, clamp to
+// 0..top, NaN to 0.
+unsigned roundEntry(double v, double top) {
+    const double x = v + 0.5;
+    if (!(x >= 0.0)) {
+        return 0;
+    }
+    if (x > top) {
+        return static_cast<unsigned>(top);
+    }
+    return static_cast<unsigned>(x);
+}
+
+// The float pixel's overflow rule and alpha clamp, step for step as the
+// converter applies them to the exposed colour (r, g, b).
+inline void finishFloat(float a, float r, float g, float b, PF_PixelFloat& dst) {
+    const float gb = g > b ? g : b;
+    const float brightest = r > gb ? r : gb;
+    if (brightest > 1.0f) {
+        float aNew = brightest * a;
+        if (aNew > 1.0f) {
+            aNew = 1.0f;
+        }
+        if (aNew != 0.0f && !std::isnan(aNew)) {
+            const float k = a / aNew;
+            r *= k;
+            g *= k;
+            b *= k;
+        } else {
+            r = 0.0f;
+            g = 0.0f;
+            b = 0.0f;
+        }
+        a = aNew;
+    }
+    dst.alpha = !(a >= 0.0f) ? 0.0f : (a > 1.0f ? 1.0f : a);
+    dst.red = r;
+    dst.green = g;
+    dst.blue = b;
+}
+
+#ifdef MORVEK_ROWS_AVX2
+
+// Four powers at once: PowDetail::quickPow's evaluation in AVX2 with fused
+// multiply-adds (which only shrink its error, so its bound holds). Lanes the
+// bound cannot decide, and every x that is not a positive finite float, are
+// left to powFloat. y must satisfy 2^-20 <= |y| <= 2^10.
+__attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, float* out, std::ptrdiff_t n) {
+    using namespace PowTables;
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d yd = _mm256_set1_pd(y);
+    const __m256d absY = _mm256_set1_pd(y < 0.0f ? -static_cast<double>(y) : static_cast<double>(y));
+    const __m256d signMask = _mm256_set1_pd(-0.0);
+    const __m256i mantMask = _mm256_set1_epi64x(0x000FFFFFFFFFFFFFll);
+    const __m256i oneBits = _mm256_set1_epi64x(0x3FF0000000000000ll);
+    const __m256i magic = _mm256_set1_epi64x(0x4330000000000000ll); // 2^52
+    const __m256d magicD = _mm256_set1_pd(0x1p52);
+    const __m256i idxMask = _mm256_set1_epi64x(127);
+    const __m256i low29 = _mm256_set1_epi64x(0x1FFFFFFF);
+    const double* logBase = &kLog[0].invC;
+    const double* expBase = &kExp[0].hi;
+    // Masked gathers with every lane on (the unmasked forms trip GCC's
+    // uninitialised-value warning).
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+
+    std::ptrdiff_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128 xf = _mm_loadu_ps(x + i);
+        const __m256d xd = _mm256_cvtps_pd(xf);
+        const __m256i bits = _mm256_castpd_si256(xd);
+        // Exponent as a double: (bits >> 52) - 1023 through the 2^52 trick.
+        const __m256i expField = _mm256_srli_epi64(bits, 52);
+        const __m256d e = _mm256_sub_pd(_mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(expField, magic)), magicD),
+                                        _mm256_set1_pd(1023.0));
+        const __m256d m = _mm256_castsi256_pd(_mm256_or_si256(_mm256_and_si256(bits, mantMask), oneBits));
+        const __m256i j = _mm256_and_si256(_mm256_srli_epi64(bits, 45), idxMask);
+        const __m256i j4 = _mm256_slli_epi64(j, 2); // four doubles per entry
+        const __m256d invC = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase, j4, all, 8);
+        const __m256d log2c = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase + 3, j4, all, 8);
+
+        const __m256d r = _mm256_fmsub_pd(m, invC, one); // exact
+        __m256d p = _mm256_set1_pd(kLog2Poly[7]);
+        for (int k = 6; k >= 0; --k) {
+            p = _mm256_fmadd_pd(p, r, _mm256_set1_pd(kLog2Poly[k]));
+        }
+        p = _mm256_mul_pd(p, r);
+        const __m256d s = _mm256_add_pd(log2c, p);
+        const __m256d a = _mm256_mul_pd(yd, e); // exact
+        const __m256d b = _mm256_mul_pd(yd, s);
+        const __m256d t = _mm256_add_pd(a, b);
+        const __m256d kd =
+            _mm256_round_pd(_mm256_mul_pd(t, _mm256_set1_pd(128.0)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m256d u = _mm256_add_pd(_mm256_fnmadd_pd(kd, _mm256_set1_pd(0.0078125), a), b);
+        __m256d q = _mm256_set1_pd(kExp2Poly[5]);
+        for (int k = 4; k >= 0; --k) {
+            q = _mm256_fmadd_pd(q, u, _mm256_set1_pd(kExp2Poly[k]));
+        }
+        q = _mm256_fmadd_pd(q, u, one);
+
+        // t outside (-125.5, 127.5) is rejected below; clamp kd so that the
+        // scale factor stays a valid double for those lanes too.
+        const __m256d kdc = _mm256_max_pd(_mm256_min_pd(kd, _mm256_set1_pd(20000.0)), _mm256_set1_pd(-20000.0));
+        const __m128i k32 = _mm256_cvtpd_epi32(kdc);
+        const __m128i j32 = _mm_and_si128(k32, _mm_set1_epi32(127));
+        const __m128i scaleExp = _mm_srai_epi32(_mm_sub_epi32(k32, j32), 7);
+        const __m256d tj = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), expBase, _mm_slli_epi32(j32, 1), all, 8);
+        const __m256i scaleBits =
+            _mm256_slli_epi64(_mm256_add_epi64(_mm256_cvtepi32_epi64(scaleExp), _mm256_set1_epi64x(1023)), 52);
+        const __m256d value = _mm256_mul_pd(_mm256_mul_pd(tj, q), _mm256_castsi256_pd(scaleBits));
+
+        // Decided when no float midpoint lies within the error bound.
+        const __m256d absB = _mm256_andnot_pd(signMask, b);
+        const __m256d tolerance = _mm256_add_pd(
+            _mm256_mul_pd(_mm256_add_pd(_mm256_add_pd(absY, absB), _mm256_set1_pd(2.0)), _mm256_set1_pd(8.0)), one);
+        const __m256i low = _mm256_and_si256(_mm256_castpd_si256(value), low29);
+        const __m256d lowD = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(low, magic)), magicD);
+        const __m256d distance = _mm256_andnot_pd(signMask, _mm256_sub_pd(lowD, _mm256_set1_pd(0x1p28)));
+        __m256d ok = _mm256_cmp_pd(distance, tolerance, _CMP_GT_OQ);
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(-125.5), _CMP_GT_OQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(127.5), _CMP_LT_OQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(value, _mm256_set1_pd(0x1p-126), _CMP_GE_OQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(value, _mm256_set1_pd(0x1.fffffep127), _CMP_LT_OQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_setzero_pd(), _CMP_GT_OQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_set1_pd(0x1.fffffep127), _CMP_LE_OQ));
+
+        _mm_storeu_ps(out + i, _mm256_cvtpd_ps(value));
+        const int decided = _mm256_movemask_pd(ok);
+        if (decided != 0xF) {
+            for (int lane = 0; lane < 4; ++lane) {
+                if ((decided & (1 << lane)) == 0) {
+                    out[i + lane] = powFloat(x[i + lane], y);
+                }
+            }
+        }
+    }
+    for (; i < n; ++i) {
+        out[i] = powFloat(x[i], y);
+    }
+}
+
+bool hasAvx2() {
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+#endif
+
+// Pixels per run of the 32-bit path: three channels of this many floats stay
+// in the first-level cache.
+constexpr std::ptrdiff_t kRun = 256;
+
+} // namespace
+
+bool ExposureRows::vectorPowers() {
+#ifdef MORVEK_ROWS_AVX2
+    return hasAvx2();
+#else
+    return false;
+#endif
+}
+
+void ExposureRows::powers(const float* x, float y, float* out, std::ptrdiff_t n, bool vector) {
+    const float ay = y < 0.0f ? -y : y;
+#ifdef MORVEK_ROWS_AVX2
+    if (vector && ay >= 0x1p-20f && ay <= 0x1p10f && hasAvx2()) {
+        powers4Avx2(x, y, out, n);
+        return;
+    }
+#else
+    (void)vector;
+    (void)ay;
+#endif
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        out[i] = powFloat(x[i], y);
+    }
+}
+
+ExposureRows::ExposureRows(const Converter& converter) {
+    const std::vector<double>& table = converter.getTable();
+    const A_long bpc = converter.getParameter().bpc;
+    if (bpc == 0 && table.size() == 256) {
+        table8.resize(256);
+        for (std::size_t i = 0; i < 256; ++i) {
+            const bool overflows = table[i] >= 255.5;
+            table8[i] = static_cast<std::uint16_t>(roundEntry(table[i], 255.0) | (overflows ? 0x100u : 0u));
+        }
+    } else if (bpc == 1 && table.size() == 32769) {
+        table16.resize(65536);
+        for (std::size_t i = 0; i < 65536; ++i) {
+            const double v = table[i > 32768 ? 32768 : i];
+            const bool overflows = v >= 32768.5;
+            table16[i] = roundEntry(v, 32768.0) | (overflows ? 0x10000u : 0u);
+        }
+    }
+    identityPower = converter.getInverseGammaFloat() == 1.0f;
+}
+
+void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n) const {
+    const std::uint16_t* t = table8.data();
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        const PF_Pixel s = src[i];
+        const unsigned r = t[s.red], g = t[s.green], b = t[s.blue];
+        if (((r | g | b) & 0x100u) == 0) {
+            dst[i] = PF_Pixel{s.alpha, static_cast<A_u_char>(r), static_cast<A_u_char>(g), static_cast<A_u_char>(b)};
+        } else {
+            converter.convert(s, dst[i]);
+        }
+    }
+}
+
+void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst,
+                             std::ptrdiff_t n) const {
+    const std::uint32_t* t = table16.data();
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        const PF_Pixel16 s = src[i];
+        const std::uint32_t r = t[s.red], g = t[s.green], b = t[s.blue];
+        if (((r | g | b) & 0x10000u) == 0) {
+            // Alpha is rounded and clamped like the colour: above 32768 it
+            // becomes 32768.
+            const A_u_short a = s.alpha > 32768 ? static_cast<A_u_short>(32768) : s.alpha;
+            dst[i] = PF_Pixel16{a, static_cast<A_u_short>(r), static_cast<A_u_short>(g), static_cast<A_u_short>(b)};
+        } else {
+            converter.convert(s, dst[i]);
+        }
+    }
+}
+
+void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst,
+                             std::ptrdiff_t n) const {
+    const float scale = converter.getScaleFloat();
+    if (identityPower) {
+        // x^1 is x itself.
+        for (std::ptrdiff_t i = 0; i < n; ++i) {
+            const PF_PixelFloat s = src[i];
+            finishFloat(s.alpha, s.red * scale, s.green * scale, s.blue * scale, dst[i]);
+        }
+        return;
+    }
+    const float y = converter.getInverseGammaFloat();
+    float in[3 * kRun];
+    float out[3 * kRun];
+    float alpha[kRun];
+    for (std::ptrdiff_t start = 0; start < n; start += kRun) {
+        const std::ptrdiff_t count = n - start < kRun ? n - start : kRun;
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
+            const PF_PixelFloat& s = src[start + i];
+            alpha[i] = s.alpha;
+            in[i] = s.red;
+            in[kRun + i] = s.green;
+            in[2 * kRun + i] = s.blue;
+        }
+        for (int c = 0; c < 3; ++c) {
+            powers(in + c * kRun, y, out + c * kRun, count);
+        }
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
+            finishFloat(alpha[i], out[i] * scale, out[kRun + i] * scale, out[2 * kRun + i] * scale, dst[start + i]);
+        }
+    }
+}
+
+} // namespace Morvek

@@ -1,0 +1,58 @@
+// Row conversions of the exposure filter: whole rows of pixels converted to
+// exactly the bits that the colour converter gives pixel by pixel, with less
+// work per pixel.
+//
+// 8 and 16 bits: each table entry is rounded once, up front, and flagged when
+// it reaches the overflow threshold. A pixel none of whose colour channels is
+// flagged keeps its alpha and takes the rounded entries (the brightest channel
+// reaches the threshold exactly when one of them does); a flagged pixel goes
+// through the converter.
+// 32 bits: at gamma 1 the power is the identity; otherwise the powers of a
+// run of pixels are computed together (four at a time with AVX2 where the
+// processor has it), each correctly rounded, so they equal powFloat's.
+#ifndef MORVEK_FILTER_MORVEKEXPOSUREROWS_H
+#define MORVEK_FILTER_MORVEKEXPOSUREROWS_H
+
+#include "MorvekExposure.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace Morvek {
+
+class ExposureRows {
+public:
+    using Converter = Exposure::Impl::ColorConverter;
+
+    // Derives the rounded tables from the converter's (8 or 16 bits) and the
+    // 32-bit mode. Copies are deep.
+    explicit ExposureRows(const Converter& converter);
+
+    // Converts n pixels from src to dst (which may be src itself: every pixel
+    // is read before it is written). `converter` must be the one these rows
+    // were built from; the 8- and 16-bit forms need it built for that depth.
+    void convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n) const;
+    void convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t n) const;
+    void convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n) const;
+
+    // Whether the vector code runs on this processor (for the tests).
+    static bool vectorPowers();
+    // powFloat(x[i], y) for i < n, through the run-at-a-time code; `vector`
+    // false forces the portable loop.
+    static void powers(const float* x, float y, float* out, std::ptrdiff_t n, bool vector = true);
+
+private:
+    // 8 bits: the rounded value in the low 8 bits, bit 8 set when the entry
+    // overflows; 256 entries.
+    std::vector<std::uint16_t> table8;
+    // 16 bits: the rounded value in the low 16 bits, bit 16 set when the entry
+    // overflows; 65536 entries (indices above 32768 read entry 32768, as the
+    // converter does).
+    std::vector<std::uint32_t> table16;
+    bool identityPower = false; // 32 bits: exponent exactly 1
+};
+
+} // namespace Morvek
+
+#endif // MORVEK_FILTER_MORVEKEXPOSUREROWS_H
