@@ -396,7 +396,7 @@ void writeImageFile(const std::string& path, const HostImage& image, const FileL
         std::remove(temp.c_str());
         throw ImageError("cannot write '" + path + "': " + oneLine(out->geterror()));
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!replaceFile(temp, path)) {
         const std::string reason = std::strerror(errno);
         std::remove(temp.c_str());
         throw ImageError("cannot write '" + path + "': " + reason);

@@ -12,6 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace MorvekRender {
 
 namespace {
@@ -156,6 +160,15 @@ void writeRaw(const std::string& path, const HostImage& image) {
     writeFileAtomically(path, encodeRaw(image));
 }
 
+bool replaceFile(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    // rename() refuses an existing destination on Windows.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
 std::string temporarySibling(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -180,7 +193,7 @@ void writeFileAtomically(const std::string& path, const std::vector<unsigned cha
         errno = written ? errno : writeErrno;
         throw ImageError("cannot write '" + path + "': " + systemError());
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!replaceFile(temp, path)) {
         const std::string reason = systemError();
         std::remove(temp.c_str());
         throw ImageError("cannot write '" + path + "': " + reason);

@@ -28,6 +28,10 @@ void writeRaw(const std::string& path, const HostImage& image);
 // `path`; on failure the temporary file is removed and `path` is untouched.
 void writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
 
+// Renames `from` over `to`, replacing an existing file in one step; false
+// (with errno set where the platform does) on failure.
+bool replaceFile(const std::string& from, const std::string& to);
+
 // A temporary name in the same folder as `path`, keeping its extension so
 // that format detection by name still works.
 std::string temporarySibling(const std::string& path);
