@@ -99,11 +99,17 @@ __attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, fl
         const __m256d log2c = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase + 3, j4, all, 8);
 
         const __m256d r = _mm256_fmsub_pd(m, invC, one); // exact
-        __m256d p = _mm256_set1_pd(kLog2Poly[7]);
-        for (int k = 6; k >= 0; --k) {
-            p = _mm256_fmadd_pd(p, r, _mm256_set1_pd(kLog2Poly[k]));
-        }
-        p = _mm256_mul_pd(p, r);
+        // log2(1 + r) by Estrin's scheme (shorter dependency chains than
+        // Horner's; the error is of the same order).
+        const __m256d r2 = _mm256_mul_pd(r, r);
+        const __m256d r4 = _mm256_mul_pd(r2, r2);
+        const __m256d p01 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[1]), r, _mm256_set1_pd(kLog2Poly[0]));
+        const __m256d p23 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[3]), r, _mm256_set1_pd(kLog2Poly[2]));
+        const __m256d p45 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[5]), r, _mm256_set1_pd(kLog2Poly[4]));
+        const __m256d p67 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[7]), r, _mm256_set1_pd(kLog2Poly[6]));
+        const __m256d p03 = _mm256_fmadd_pd(p23, r2, p01);
+        const __m256d p47 = _mm256_fmadd_pd(p67, r2, p45);
+        const __m256d p = _mm256_mul_pd(_mm256_fmadd_pd(p47, r4, p03), r);
         const __m256d s = _mm256_add_pd(log2c, p);
         const __m256d a = _mm256_mul_pd(yd, e); // exact
         const __m256d b = _mm256_mul_pd(yd, s);
@@ -111,10 +117,11 @@ __attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, fl
         const __m256d kd =
             _mm256_round_pd(_mm256_mul_pd(t, _mm256_set1_pd(128.0)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
         const __m256d u = _mm256_add_pd(_mm256_fnmadd_pd(kd, _mm256_set1_pd(0.0078125), a), b);
-        __m256d q = _mm256_set1_pd(kExp2Poly[5]);
-        for (int k = 4; k >= 0; --k) {
-            q = _mm256_fmadd_pd(q, u, _mm256_set1_pd(kExp2Poly[k]));
-        }
+        const __m256d u2 = _mm256_mul_pd(u, u);
+        const __m256d q01 = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[1]), u, _mm256_set1_pd(kExp2Poly[0]));
+        const __m256d q23 = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[3]), u, _mm256_set1_pd(kExp2Poly[2]));
+        const __m256d q45 = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[5]), u, _mm256_set1_pd(kExp2Poly[4]));
+        __m256d q = _mm256_fmadd_pd(_mm256_fmadd_pd(q45, u2, q23), u2, q01);
         q = _mm256_fmadd_pd(q, u, one);
 
         // t outside (-125.5, 127.5) is rejected below; clamp kd so that the
