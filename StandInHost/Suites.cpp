@@ -800,29 +800,27 @@ PF_Err cb_copy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRec
 }
 
 A_long cb_sprintf(A_char* buffer, const A_char* format, ...) {
+    // The host decides the room (and any injected fault); the formatting
+    // itself happens here, where the arguments are.
+    const long room = guarded<long>("utils.ansi.sprintf", -1, [&](Host::Impl& h, FaultP f) -> long {
+        if (!buffer || !format || f) {
+            return -1;
+        }
+        Lock lock(h.mu);
+        return static_cast<long>(h.textRoom(buffer));
+    });
+    if (room <= 0) {
+        return -1;
+    }
     va_list args;
     va_start(args, format);
-    const A_long n = guarded<A_long>("utils.ansi.sprintf", -1, [&](Host::Impl& h, FaultP f) -> A_long {
-        if (!buffer || !format) {
-            return -1;
-        }
-        if (f) {
-            return -1;
-        }
-        std::size_t room;
-        {
-            Lock lock(h.mu);
-            room = h.textRoom(buffer);
-        }
-        const int wanted = std::vsnprintf(buffer, room, format, args);
-        if (wanted < 0) {
-            buffer[0] = 0;
-            return -1;
-        }
-        return static_cast<A_long>(std::min<std::size_t>(static_cast<std::size_t>(wanted), room - 1));
-    });
+    const int wanted = std::vsnprintf(buffer, static_cast<std::size_t>(room), format, args);
     va_end(args);
-    return n;
+    if (wanted < 0) {
+        buffer[0] = 0;
+        return -1;
+    }
+    return static_cast<A_long>(std::min<long>(wanted, room - 1));
 }
 
 A_char* cb_strcpy(A_char* dest, const A_char* src) {

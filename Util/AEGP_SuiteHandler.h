@@ -33,10 +33,13 @@ public:
 
     // Typed accessors: the cached suite, acquired on first use. Never null:
     // a suite the broker refuses (error, or success with no table) throws.
+    // `type` names a type, so it cannot be parenthesised.
+    // NOLINTBEGIN(bugprone-macro-parentheses)
 #define AEGP_SUITE_HANDLER_ACCESSOR(accessor, type, name, version)                                                     \
     type* accessor() const {                                                                                           \
         return static_cast<type*>(const_cast<void*>(Acquire(kSlot_##accessor)));                                       \
     }
+    // NOLINTEND(bugprone-macro-parentheses)
     AEGP_SUITE_HANDLER_SUITES(AEGP_SUITE_HANDLER_ACCESSOR)
 #undef AEGP_SUITE_HANDLER_ACCESSOR
 
