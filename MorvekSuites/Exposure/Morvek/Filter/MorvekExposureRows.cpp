@@ -65,7 +65,7 @@ inline void finishFloat(float a, float r, float g, float b, PF_PixelFloat& dst) 
 // multiply-adds (which only shrink its error, so its bound holds). Lanes the
 // bound cannot decide, and every x that is not a positive finite float, are
 // left to powFloat. y must satisfy 2^-20 <= |y| <= 2^10.
-__attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, float* out, std::ptrdiff_t n) {
+__attribute__((target("avx2,fma"), always_inline)) inline int powersQuad(const float* x, float y, float* out) {
     using namespace PowTables;
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d yd = _mm256_set1_pd(y);
@@ -83,80 +83,91 @@ __attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, fl
     // uninitialised-value warning).
     const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
 
+    const __m128 xf = _mm_loadu_ps(x);
+    const __m256d xd = _mm256_cvtps_pd(xf);
+    const __m256i bits = _mm256_castpd_si256(xd);
+    // Exponent as a double: (bits >> 52) - 1023 through the 2^52 trick.
+    const __m256i expField = _mm256_srli_epi64(bits, 52);
+    const __m256d e = _mm256_sub_pd(_mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(expField, magic)), magicD),
+                                    _mm256_set1_pd(1023.0));
+    const __m256d m = _mm256_castsi256_pd(_mm256_or_si256(_mm256_and_si256(bits, mantMask), oneBits));
+    const __m256i j = _mm256_and_si256(_mm256_srli_epi64(bits, 45), idxMask);
+    const __m256i j4 = _mm256_slli_epi64(j, 2); // four doubles per entry
+    const __m256d invC = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase, j4, all, 8);
+    const __m256d log2c = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase + 3, j4, all, 8);
+
+    const __m256d r = _mm256_fmsub_pd(m, invC, one); // exact
+    // log2(1 + r) to degree 6 (the rest is below 2^-58 for |r| <= 2^-8)
+    // by Estrin's scheme, whose chains are shorter than Horner's.
+    const __m256d r2 = _mm256_mul_pd(r, r);
+    const __m256d p01 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[1]), r, _mm256_set1_pd(kLog2Poly[0]));
+    const __m256d p23 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[3]), r, _mm256_set1_pd(kLog2Poly[2]));
+    const __m256d p45 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[5]), r, _mm256_set1_pd(kLog2Poly[4]));
+    const __m256d p = _mm256_mul_pd(_mm256_fmadd_pd(_mm256_fmadd_pd(p45, r2, p23), r2, p01), r);
+    const __m256d s = _mm256_add_pd(log2c, p);
+    const __m256d a = _mm256_mul_pd(yd, e); // exact
+    const __m256d b = _mm256_mul_pd(yd, s);
+    const __m256d t = _mm256_add_pd(a, b);
+    const __m256d kd =
+        _mm256_round_pd(_mm256_mul_pd(t, _mm256_set1_pd(128.0)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256d u = _mm256_add_pd(_mm256_fnmadd_pd(kd, _mm256_set1_pd(0.0078125), a), b);
+    // 2^u to degree 5 (the rest is below 2^-60 for |u| <= 2^-8).
+    const __m256d u2 = _mm256_mul_pd(u, u);
+    const __m256d q01 = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[1]), u, _mm256_set1_pd(kExp2Poly[0]));
+    const __m256d q23 = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[3]), u, _mm256_set1_pd(kExp2Poly[2]));
+    __m256d q = _mm256_fmadd_pd(_mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[4]), u2, q23), u2, q01);
+    q = _mm256_fmadd_pd(q, u, one);
+
+    // t outside (-125.5, 127.5) is rejected below; clamp kd so that the
+    // scale factor stays a valid double for those lanes too.
+    const __m256d kdc = _mm256_max_pd(_mm256_min_pd(kd, _mm256_set1_pd(20000.0)), _mm256_set1_pd(-20000.0));
+    const __m128i k32 = _mm256_cvtpd_epi32(kdc);
+    const __m128i j32 = _mm_and_si128(k32, _mm_set1_epi32(127));
+    const __m128i scaleExp = _mm_srai_epi32(_mm_sub_epi32(k32, j32), 7);
+    const __m256d tj = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), expBase, _mm_slli_epi32(j32, 1), all, 8);
+    const __m256i scaleBits =
+        _mm256_slli_epi64(_mm256_add_epi64(_mm256_cvtepi32_epi64(scaleExp), _mm256_set1_epi64x(1023)), 52);
+    const __m256d value = _mm256_mul_pd(_mm256_mul_pd(tj, q), _mm256_castsi256_pd(scaleBits));
+
+    // Decided when no float midpoint lies within the error bound.
+    const __m256d absB = _mm256_andnot_pd(signMask, b);
+    const __m256d tolerance = _mm256_add_pd(
+        _mm256_mul_pd(_mm256_add_pd(_mm256_add_pd(absY, absB), _mm256_set1_pd(2.0)), _mm256_set1_pd(8.0)), one);
+    const __m256i low = _mm256_and_si256(_mm256_castpd_si256(value), low29);
+    const __m256d lowD = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(low, magic)), magicD);
+    const __m256d distance = _mm256_andnot_pd(signMask, _mm256_sub_pd(lowD, _mm256_set1_pd(0x1p28)));
+    __m256d ok = _mm256_cmp_pd(distance, tolerance, _CMP_GT_OQ);
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(-125.5), _CMP_GT_OQ));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(127.5), _CMP_LT_OQ));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(value, _mm256_set1_pd(0x1p-126), _CMP_GE_OQ));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(value, _mm256_set1_pd(0x1.fffffep127), _CMP_LT_OQ));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_setzero_pd(), _CMP_GT_OQ));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_set1_pd(0x1.fffffep127), _CMP_LE_OQ));
+
+    _mm_storeu_ps(out, _mm256_cvtpd_ps(value));
+    return _mm256_movemask_pd(ok);
+}
+
+__attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, float* out, std::ptrdiff_t n) {
     std::ptrdiff_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m128 xf = _mm_loadu_ps(x + i);
-        const __m256d xd = _mm256_cvtps_pd(xf);
-        const __m256i bits = _mm256_castpd_si256(xd);
-        // Exponent as a double: (bits >> 52) - 1023 through the 2^52 trick.
-        const __m256i expField = _mm256_srli_epi64(bits, 52);
-        const __m256d e = _mm256_sub_pd(_mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(expField, magic)), magicD),
-                                        _mm256_set1_pd(1023.0));
-        const __m256d m = _mm256_castsi256_pd(_mm256_or_si256(_mm256_and_si256(bits, mantMask), oneBits));
-        const __m256i j = _mm256_and_si256(_mm256_srli_epi64(bits, 45), idxMask);
-        const __m256i j4 = _mm256_slli_epi64(j, 2); // four doubles per entry
-        const __m256d invC = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase, j4, all, 8);
-        const __m256d log2c = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase + 3, j4, all, 8);
-
-        const __m256d r = _mm256_fmsub_pd(m, invC, one); // exact
-        // log2(1 + r) by Estrin's scheme (shorter dependency chains than
-        // Horner's; the error is of the same order).
-        const __m256d r2 = _mm256_mul_pd(r, r);
-        const __m256d r4 = _mm256_mul_pd(r2, r2);
-        const __m256d p01 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[1]), r, _mm256_set1_pd(kLog2Poly[0]));
-        const __m256d p23 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[3]), r, _mm256_set1_pd(kLog2Poly[2]));
-        const __m256d p45 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[5]), r, _mm256_set1_pd(kLog2Poly[4]));
-        const __m256d p67 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[7]), r, _mm256_set1_pd(kLog2Poly[6]));
-        const __m256d p03 = _mm256_fmadd_pd(p23, r2, p01);
-        const __m256d p47 = _mm256_fmadd_pd(p67, r2, p45);
-        const __m256d p = _mm256_mul_pd(_mm256_fmadd_pd(p47, r4, p03), r);
-        const __m256d s = _mm256_add_pd(log2c, p);
-        const __m256d a = _mm256_mul_pd(yd, e); // exact
-        const __m256d b = _mm256_mul_pd(yd, s);
-        const __m256d t = _mm256_add_pd(a, b);
-        const __m256d kd =
-            _mm256_round_pd(_mm256_mul_pd(t, _mm256_set1_pd(128.0)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-        const __m256d u = _mm256_add_pd(_mm256_fnmadd_pd(kd, _mm256_set1_pd(0.0078125), a), b);
-        const __m256d u2 = _mm256_mul_pd(u, u);
-        const __m256d q01 = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[1]), u, _mm256_set1_pd(kExp2Poly[0]));
-        const __m256d q23 = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[3]), u, _mm256_set1_pd(kExp2Poly[2]));
-        const __m256d q45 = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[5]), u, _mm256_set1_pd(kExp2Poly[4]));
-        __m256d q = _mm256_fmadd_pd(_mm256_fmadd_pd(q45, u2, q23), u2, q01);
-        q = _mm256_fmadd_pd(q, u, one);
-
-        // t outside (-125.5, 127.5) is rejected below; clamp kd so that the
-        // scale factor stays a valid double for those lanes too.
-        const __m256d kdc = _mm256_max_pd(_mm256_min_pd(kd, _mm256_set1_pd(20000.0)), _mm256_set1_pd(-20000.0));
-        const __m128i k32 = _mm256_cvtpd_epi32(kdc);
-        const __m128i j32 = _mm_and_si128(k32, _mm_set1_epi32(127));
-        const __m128i scaleExp = _mm_srai_epi32(_mm_sub_epi32(k32, j32), 7);
-        const __m256d tj = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), expBase, _mm_slli_epi32(j32, 1), all, 8);
-        const __m256i scaleBits =
-            _mm256_slli_epi64(_mm256_add_epi64(_mm256_cvtepi32_epi64(scaleExp), _mm256_set1_epi64x(1023)), 52);
-        const __m256d value = _mm256_mul_pd(_mm256_mul_pd(tj, q), _mm256_castsi256_pd(scaleBits));
-
-        // Decided when no float midpoint lies within the error bound.
-        const __m256d absB = _mm256_andnot_pd(signMask, b);
-        const __m256d tolerance = _mm256_add_pd(
-            _mm256_mul_pd(_mm256_add_pd(_mm256_add_pd(absY, absB), _mm256_set1_pd(2.0)), _mm256_set1_pd(8.0)), one);
-        const __m256i low = _mm256_and_si256(_mm256_castpd_si256(value), low29);
-        const __m256d lowD = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(low, magic)), magicD);
-        const __m256d distance = _mm256_andnot_pd(signMask, _mm256_sub_pd(lowD, _mm256_set1_pd(0x1p28)));
-        __m256d ok = _mm256_cmp_pd(distance, tolerance, _CMP_GT_OQ);
-        ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(-125.5), _CMP_GT_OQ));
-        ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(127.5), _CMP_LT_OQ));
-        ok = _mm256_and_pd(ok, _mm256_cmp_pd(value, _mm256_set1_pd(0x1p-126), _CMP_GE_OQ));
-        ok = _mm256_and_pd(ok, _mm256_cmp_pd(value, _mm256_set1_pd(0x1.fffffep127), _CMP_LT_OQ));
-        ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_setzero_pd(), _CMP_GT_OQ));
-        ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_set1_pd(0x1.fffffep127), _CMP_LE_OQ));
-
-        _mm_storeu_ps(out + i, _mm256_cvtpd_ps(value));
-        const int decided = _mm256_movemask_pd(ok);
-        if (decided != 0xF) {
-            for (int lane = 0; lane < 4; ++lane) {
+    // Two independent groups per step keep more work in flight.
+    for (; i + 8 <= n; i += 8) {
+        const int first = powersQuad(x + i, y, out + i);
+        const int second = powersQuad(x + i + 4, y, out + i + 4);
+        const int decided = first | (second << 4);
+        if (decided != 0xFF) {
+            for (int lane = 0; lane < 8; ++lane) {
                 if ((decided & (1 << lane)) == 0) {
                     out[i + lane] = powFloat(x[i + lane], y);
                 }
+            }
+        }
+    }
+    for (; i + 4 <= n; i += 4) {
+        const int decided = powersQuad(x + i, y, out + i);
+        for (int lane = 0; lane < 4; ++lane) {
+            if ((decided & (1 << lane)) == 0) {
+                out[i + lane] = powFloat(x[i + lane], y);
             }
         }
     }
