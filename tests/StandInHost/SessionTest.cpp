@@ -55,3 +55,13 @@ TEST(SessionApi, NullBrokerReachesTheModule) {
     EXPECT_EQ(s.globalData(), nullptr);
     EXPECT_TRUE(AllCommandsBalanced(s));
 }
+
+TEST(ModuleLoading, MissingFilesAndLibrariesWithoutTheEntryPointAreRefused) {
+    std::string why;
+    EXPECT_EQ(standin::Module::load("/nonexistent/MorvekExposure.so", &why), nullptr);
+    EXPECT_FALSE(why.empty());
+    why.clear();
+    EXPECT_EQ(standin::Module::load("libm.so.6", &why), nullptr);
+    EXPECT_NE(why.find("EntryPointFunc"), std::string::npos) << why;
+    EXPECT_EQ(standin::Session::open("/nonexistent.so"), nullptr);
+}
