@@ -91,6 +91,12 @@ PF_Err Session::paramsSetup() {
     host_->prepareRecords(*effect_, &in, &out);
     in.global_data = globalData_;
     const PF_Err err = run(PF_Cmd_PARAMS_SETUP, in, out, nullptr, nullptr);
+    // A host lays out its parameter records by the count the effect reports;
+    // it must match what was added (plus the input layer).
+    if (err == PF_Err_NONE && out.num_params != effect_->numParams()) {
+        host_->noteMisuse("ParamsSetup reported " + std::to_string(out.num_params) + " parameters but " +
+                          std::to_string(effect_->numParams()) + " exist");
+    }
     takeReport(PF_Cmd_PARAMS_SETUP);
     return err;
 }

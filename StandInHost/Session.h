@@ -18,6 +18,10 @@
 // pre-render handle between the two render steps) and keeps it as
 // lastReport(); reportsClean() is false once any command left something
 // behind.
+//
+// The host records every call by default; for long sessions (thousands of
+// frames) turn that off with host().setRecording(false), which keeps the
+// per-call counters and fault injection but not the growing log.
 #ifndef STANDIN_SESSION_H
 #define STANDIN_SESSION_H
 
@@ -50,6 +54,8 @@ public:
     PF_Err about(std::string* text = nullptr);
     // GlobalSetup; on success the host holds out_data->global_data.
     PF_Err globalSetup();
+    // ParamsSetup; a successful one whose num_params differs from the
+    // parameters added (plus the input layer) is reported as misuse.
     PF_Err paramsSetup();
     // GlobalSetdown with the global data kept from GlobalSetup (or none).
     // When it fails, the host disposes of the global data itself.
