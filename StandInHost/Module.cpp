@@ -1,10 +1,15 @@
-// Module loading: the POSIX loader (dlopen/dlsym) behind ModuleLoader, and the
-// search for the module beside a program.
+// Module loading: the platform's loader behind ModuleLoader (dlopen/dlsym, or
+// LoadLibrary/GetProcAddress on Windows), and the search for the module beside
+// a program.
 #include "Module.h"
 
 #include <sys/stat.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <limits.h>
 #include <stdlib.h>
 
@@ -13,6 +18,46 @@
 namespace standin {
 
 namespace {
+
+#ifdef _WIN32
+
+std::wstring widen(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &w[0], n);
+    }
+    return w;
+}
+
+class WindowsLibrary : public LoadedLibrary {
+public:
+    explicit WindowsLibrary(HMODULE handle) : handle_(handle) {}
+    ~WindowsLibrary() override { FreeLibrary(handle_); }
+    WindowsLibrary(const WindowsLibrary&) = delete;
+    WindowsLibrary& operator=(const WindowsLibrary&) = delete;
+    void* symbol(const char* name) const override { return reinterpret_cast<void*>(GetProcAddress(handle_, name)); }
+
+private:
+    HMODULE handle_;
+};
+
+class WindowsLoader : public ModuleLoader {
+public:
+    std::unique_ptr<LoadedLibrary> open(const std::string& path, std::string* error) const override {
+        HMODULE handle = LoadLibraryW(widen(path).c_str());
+        if (!handle) {
+            if (error) {
+                *error = "cannot load " + path + " (Windows error " + std::to_string(GetLastError()) + ")";
+            }
+            return nullptr;
+        }
+        return std::make_unique<WindowsLibrary>(handle);
+    }
+};
+using PlatformLoader = WindowsLoader;
+
+#else
 
 class PosixLibrary : public LoadedLibrary {
 public:
@@ -43,6 +88,10 @@ public:
     }
 };
 
+using PlatformLoader = PosixLoader;
+
+#endif
+
 bool exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -51,7 +100,7 @@ bool exists(const std::string& path) {
 } // namespace
 
 const ModuleLoader& ModuleLoader::platform() {
-    static const PosixLoader loader;
+    static const PlatformLoader loader;
     return loader;
 }
 
@@ -75,7 +124,11 @@ std::shared_ptr<Module> Module::load(const std::string& path, std::string* error
 
 std::string findModuleBeside(const std::string& programPath, const std::string& fileName) {
     std::string dir = ".";
+#ifdef _WIN32
+    const auto slash = programPath.find_last_of("/\\");
+#else
     const auto slash = programPath.find_last_of('/');
+#endif
     if (slash != std::string::npos) {
         dir = programPath.substr(0, slash);
     }
@@ -86,8 +139,13 @@ std::string findModuleBeside(const std::string& programPath, const std::string& 
     };
     for (const std::string& c : candidates) {
         if (exists(c)) {
+#ifdef _WIN32
+            char resolved[_MAX_PATH];
+            return _fullpath(resolved, c.c_str(), sizeof resolved) ? std::string(resolved) : c;
+#else
             char resolved[PATH_MAX];
             return realpath(c.c_str(), resolved) ? std::string(resolved) : c;
+#endif
         }
     }
     return candidates.front();

@@ -71,12 +71,12 @@ std::string propertyListPathFor(const std::string& modulePath) {
 }
 
 EffectRunner::EffectRunner(const std::string& modulePath, int threads)
-    : modulePath_(modulePath), piplPath_(propertyListPathFor(modulePath)), threads_(threads < 1 ? 1 : threads) {
+    : modulePath_(modulePath), piplPath_(Morvek::Pipl::modulePropertyListLocation(modulePath)), threads_(threads < 1 ? 1 : threads) {
     if (!fileExists(modulePath_)) {
         throw HostError("no module at '" + modulePath_ + "' (give one with --plugin)");
     }
     std::string why;
-    if (!Morvek::Pipl::readPropertyListFile(piplPath_, Morvek::Pipl::Form::Windows, pipl_, &why)) {
+    if (!Morvek::Pipl::readModulePropertyList(modulePath_, pipl_, &why)) {
         throw HostError("the module '" + modulePath_ + "' has no usable property list: " + why);
     }
     if (pipl_.kind != Morvek::Pipl::kEffectKind) {
