@@ -1,6 +1,8 @@
 // Exposure colour converter: the lookup tables for the integer depths and the
 // per-pixel conversions at 8, 16 and 32 bits per channel.
 #include "MorvekExposure.h"
+#include "MorvekExposureRows.h"
+#include "MorvekPow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,12 +16,13 @@ namespace Morvek {
 namespace {
 
 // The two power functions of the transform. Everything that evaluates the
-// curve goes through these, so the implementation can be exchanged here alone.
+// curve goes through these: the library's own, correctly rounded and built
+// from plain IEEE arithmetic, so that every platform renders the same pixels.
 inline double powD(double base, double exponent) {
-    return std::pow(base, exponent);
+    return powDouble(base, exponent);
 }
 inline float powF(float base, float exponent) {
-    return std::pow(base, exponent);
+    return powFloat(base, exponent);
 }
 
 // Gain per exposure step. Close to 2^(1/2.2) but not equal to it: an exposure
@@ -185,12 +188,23 @@ template <class Pixel> constexpr std::size_t requiredTableSize() {
     return std::is_same<Pixel, PF_Pixel>::value ? 256 : (std::is_same<Pixel, PF_Pixel16>::value ? 32769 : 0);
 }
 
-// Converts `region`, clipped to the input world, pixel by pixel from the input
+// One row through the row conversions: the converter's pixels, row at a time.
+inline void convertRow(const Exposure::Impl& impl, const PF_Pixel* s, PF_Pixel* d, std::ptrdiff_t n) {
+    impl.rows->convert8(impl.converter, s, d, n);
+}
+inline void convertRow(const Exposure::Impl& impl, const PF_Pixel16* s, PF_Pixel16* d, std::ptrdiff_t n) {
+    impl.rows->convert16(impl.converter, s, d, n);
+}
+inline void convertRow(const Exposure::Impl& impl, const PF_PixelFloat* s, PF_PixelFloat* d, std::ptrdiff_t n) {
+    impl.rows->convert32(impl.converter, s, d, n);
+}
+
+// Converts `region`, clipped to the input world, row by row from the input
 // world into the output world. Each world is addressed with its own stride
 // (rowbytes / pixel size, remainder dropped). Every check is made once, before
 // the loops.
-template <class Pixel>
-void convertRegion(const Exposure::Impl::ColorConverter& converter, Layer& in, Layer& out, const Rect& region) {
+template <class Pixel> void convertRegion(const Exposure::Impl& impl, Layer& in, Layer& out, const Rect& region) {
+    const Exposure::Impl::ColorConverter& converter = impl.converter;
     const PF_LayerDef* src = in.getWorld();
     const PF_LayerDef* dst = out.getWorld();
     if (src == nullptr || dst == nullptr || src->data == nullptr || dst->data == nullptr) {
@@ -217,13 +231,14 @@ void convertRegion(const Exposure::Impl::ColorConverter& converter, Layer& in, L
     for (A_long y = y0; y < y1; ++y) {
         const Pixel* s = srcData + (y * srcStride + x0);
         Pixel* d = dstData + (y * dstStride + x0);
-        for (std::ptrdiff_t x = 0; x < width; ++x) {
-            converter.convert(s[x], d[x]);
-        }
+        convertRow(impl, s, d, width);
     }
 }
 
 } // namespace
+
+Exposure::Impl::Impl(const Parameter& parameter)
+    : converter(parameter), rows(std::make_shared<const ExposureRows>(converter)) {}
 
 void Exposure::Impl::execute(Layer& in, Layer& out, const Rect& region) const {
     // The output is written at the input's depth, so both must have it.
@@ -246,15 +261,15 @@ void Exposure::Impl::execute(Layer& in, Layer& out, const Rect& region) const {
 }
 
 void Exposure::Impl::_execute8(Layer& in, Layer& out, const Rect& region) const {
-    convertRegion<PF_Pixel>(converter, in, out, region);
+    convertRegion<PF_Pixel>(*this, in, out, region);
 }
 
 void Exposure::Impl::_execute16(Layer& in, Layer& out, const Rect& region) const {
-    convertRegion<PF_Pixel16>(converter, in, out, region);
+    convertRegion<PF_Pixel16>(*this, in, out, region);
 }
 
 void Exposure::Impl::_execute32(Layer& in, Layer& out, const Rect& region) const {
-    convertRegion<PF_PixelFloat>(converter, in, out, region);
+    convertRegion<PF_PixelFloat>(*this, in, out, region);
 }
 
 Exposure::Exposure(const Parameter& parameter) : holder(nullptr) {

@@ -8,9 +8,12 @@
 #include "MorvekFilter.h"
 #include "Pimpl.h"
 
+#include <memory>
 #include <vector>
 
 namespace Morvek {
+
+class ExposureRows;
 
 class Exposure : public IFilterWithRegion {
 public:
@@ -58,7 +61,8 @@ public:
             float inverseGammaFloat; // 1 / gamma in single precision
         };
 
-        explicit Impl(const Parameter& parameter) : converter(parameter) {}
+        // Builds the converter and the row conversions derived from it.
+        explicit Impl(const Parameter& parameter);
 
         // Converts `region` of `in` into the same pixels of `out`, at the
         // depth of `in`. Layers of different size or depth, an unknown depth,
@@ -71,6 +75,9 @@ public:
         void _execute32(Layer& in, Layer& out, const Rect& region) const;
 
         ColorConverter converter;
+        // Whole rows at once, bit-identical to the converter (read-only, so
+        // copies of the Impl may share it).
+        std::shared_ptr<const ExposureRows> rows;
     };
 
     // ---- The filter -------------------------------------------------------
