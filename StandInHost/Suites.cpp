@@ -505,6 +505,17 @@ PF_FillMatteSuite2 kFillMatteSuite2 = {fm_fill, fm_fill16, fm_fillFloat};
 
 // ==== AEGP PF Interface / Stream / Effect suites =============================
 
+// True while `effect` still exists (a reference or stream may outlive it);
+// decided by address, without touching the object.
+bool alive(const Host::Impl& h, const Effect* effect) {
+    for (const auto& e : h.effects) {
+        if (e.get() == effect) {
+            return true;
+        }
+    }
+    return false;
+}
+
 A_Err pfi_effect(AEGP_PluginID, PF_ProgPtr ref, AEGP_EffectRefH* effectPH) {
     return guarded<A_Err>("AEGP PF Interface Suite 1/AEGP_GetNewEffectForEffect", kBad,
                           [&](Host::Impl& h, FaultP f) -> A_Err {
@@ -539,7 +550,7 @@ A_Err st_streamByIndex(AEGP_PluginID, AEGP_EffectRefH effectH, PF_ParamIndex ind
             *streamPH = nullptr;
             Lock lock(h.mu);
             EffectRefRec* ref = h.effectRef(effectH);
-            if (!ref || !h.effect(ref->effect->ref())) {
+            if (!ref || !alive(h, ref->effect)) {
                 h.misuseLocked("AEGP_GetNewEffectStreamByIndex: unknown effect reference");
                 return kBad;
             }
@@ -574,7 +585,7 @@ A_Err st_newValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_LTimeMode mode, c
         if (f) {
             return f->kind == FaultKind::Error ? f->code : kBad;
         }
-        if (!h.effect(s->effect->ref())) {
+        if (!alive(h, s->effect)) {
             return kBad;
         }
         valueP->streamH = streamH;
@@ -598,7 +609,7 @@ A_Err st_setValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2* val
         if (f) {
             return f->kind == FaultKind::Error ? f->code : kBad;
         }
-        if (!h.effect(s->effect->ref())) {
+        if (!alive(h, s->effect)) {
             return kBad;
         }
         // Setting a value makes the stream constant: values at single times
