@@ -221,3 +221,16 @@ TEST(PiplReader, ReportsAMissingFile) {
     EXPECT_FALSE(Morvek::Pipl::readPropertyListFile(windowsListPath() + ".missing", Form::Windows, list, &why));
     EXPECT_NE(why.find("cannot open"), std::string::npos) << why;
 }
+
+TEST(PiplReader, FindsTheListBesideTheModule) {
+    using Morvek::Pipl::modulePropertyListLocation;
+    EXPECT_EQ(modulePropertyListLocation("/a/b/MorvekExposure.so"), "/a/b/MorvekExposure.pipl");
+    EXPECT_EQ(modulePropertyListLocation("/a.b/Module"), "/a.b/Module.pipl");
+    EXPECT_EQ(modulePropertyListLocation("Module.x.so"), "Module.x.pipl");
+
+    PropertyList list;
+    std::string why;
+    ASSERT_TRUE(Morvek::Pipl::readModulePropertyList(MORVEK_PLUGIN_PATH, list, &why)) << why;
+    EXPECT_EQ(list.entryPoint, "EntryPointFunc");
+    EXPECT_FALSE(Morvek::Pipl::readModulePropertyList("/nonexistent/Module.so", list, &why));
+}
