@@ -2,6 +2,8 @@
 // host's checks around each command, and its refusal of mismatched worlds.
 #include "StandInTesting.h"
 
+#include <thread>
+
 using standin::FrameOptions;
 using standin::Session;
 using standin::World;
@@ -64,4 +66,70 @@ TEST(ModuleLoading, MissingFilesAndLibrariesWithoutTheEntryPointAreRefused) {
     EXPECT_EQ(standin::Module::load("libm.so.6", &why), nullptr);
     EXPECT_NE(why.find("EntryPointFunc"), std::string::npos) << why;
     EXPECT_EQ(standin::Session::open("/nonexistent.so"), nullptr);
+}
+
+namespace {
+
+// Renders `frames` frames of `in` with exposure `exposure` and keeps the last.
+void renderMany(Session& s, World& in, World& out, double exposure, int frames) {
+    s.setSlider(1, exposure);
+    FrameOptions fo;
+    fo.threads = 3;
+    for (int i = 0; i < frames; ++i) {
+        if (s.renderFrame(in, out, fo) != PF_Err_NONE) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+TEST(SessionApi, ConcurrentEffectsOnOneHostAndOnTwoHostsMatchSequentialFrames) {
+    auto module = LoadPlugin();
+    ASSERT_TRUE(module);
+    World in(33, 17, PF_PixelFormat_ARGB64, 8);
+    in.fillRandom(7);
+    // Channels above full scale are not valid 16-bit pixels: fold them in.
+    for (A_long y = 0; y < in.height(); ++y) {
+        for (A_long x = 0; x < in.width(); ++x) {
+            PF_Pixel16& p = in.at<PF_Pixel16>(x, y);
+            for (A_u_short* c : {&p.alpha, &p.red, &p.green, &p.blue}) {
+                *c = static_cast<A_u_short>(*c % 32769);
+            }
+        }
+    }
+
+    World refA(33, 17, PF_PixelFormat_ARGB64), refB(33, 17, PF_PixelFormat_ARGB64);
+    {
+        Session s(module);
+        ASSERT_EQ(s.globalSetup(), PF_Err_NONE);
+        ASSERT_EQ(s.paramsSetup(), PF_Err_NONE);
+        renderMany(s, in, refA, 1.5, 1);
+        renderMany(s, in, refB, -0.75, 1);
+        s.globalSetdown();
+    }
+    ASSERT_FALSE(refA.samePixels(refB));
+
+    standin::Host shared;
+    for (bool oneHost : {true, false}) {
+        SCOPED_TRACE(oneHost ? "one host" : "two hosts");
+        Session a(module, oneHost ? &shared : nullptr);
+        Session b(module, oneHost ? &shared : nullptr);
+        for (Session* s : {&a, &b}) {
+            ASSERT_EQ(s->globalSetup(), PF_Err_NONE);
+            ASSERT_EQ(s->paramsSetup(), PF_Err_NONE);
+        }
+        World outA(33, 17, PF_PixelFormat_ARGB64), outB(33, 17, PF_PixelFormat_ARGB64);
+        std::thread ta([&] { renderMany(a, in, outA, 1.5, 25); });
+        std::thread tb([&] { renderMany(b, in, outB, -0.75, 25); });
+        ta.join();
+        tb.join();
+        EXPECT_TRUE(outA.samePixels(refA));
+        EXPECT_TRUE(outB.samePixels(refB));
+        for (Session* s : {&a, &b}) {
+            EXPECT_EQ(s->globalSetdown(), PF_Err_NONE);
+        }
+        EXPECT_NO_HOST_LEAKS(a.host());
+        EXPECT_NO_HOST_LEAKS(b.host());
+    }
 }
