@@ -104,27 +104,30 @@ struct Frames {
     }
 };
 
-// Only one depth's frames live at a time (a 32-bit pair is 265 MB).
+// The frames of the current depth (only one depth's frames live at a time: a
+// 32-bit pair is 265 MB) and the session; both are released at the end of
+// main, before the stand-in host's own statics go.
+std::unique_ptr<Frames> gFrames;
+std::unique_ptr<standin::Session> gSession;
+
 Frames& frames(int bits) {
-    static std::unique_ptr<Frames> current;
-    if (!current || current->bits != bits) {
-        current.reset();
-        current = std::make_unique<Frames>(bits);
+    if (!gFrames || gFrames->bits != bits) {
+        gFrames.reset();
+        gFrames = std::make_unique<Frames>(bits);
     }
-    return *current;
+    return *gFrames;
 }
 
 standin::Session& session() {
-    static std::unique_ptr<standin::Session> s;
-    if (!s) {
+    if (!gSession) {
         std::string why;
-        s = standin::Session::open(gModulePath, &why);
-        if (!s || s->globalSetup() != PF_Err_NONE || s->paramsSetup() != PF_Err_NONE) {
+        gSession = standin::Session::open(gModulePath, &why);
+        if (!gSession || gSession->globalSetup() != PF_Err_NONE || gSession->paramsSetup() != PF_Err_NONE) {
             std::fprintf(stderr, "morvek-bench: cannot run the module %s: %s\n", gModulePath.c_str(), why.c_str());
             std::exit(1);
         }
     }
-    return *s;
+    return *gSession;
 }
 
 void benchCopy(benchmark::State& state, int bits) {
@@ -313,5 +316,10 @@ int main(int argc, char** argv) {
         benchmark::RunSpecifiedBenchmarks(&reporter);
     }
     benchmark::Shutdown();
+    gFrames.reset();
+    if (gSession) {
+        gSession->globalSetdown();
+        gSession.reset();
+    }
     return 0;
 }

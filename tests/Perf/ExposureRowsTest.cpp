@@ -15,6 +15,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -90,8 +91,16 @@ TEST(ExposureRows, EveryEightBitValueInEachChannel) {
             pixels.push_back(PF_Pixel{a, 255, u, 17});
         }
     }
+    // Degenerate parameters too: tables of NaNs and infinities.
+    std::vector<std::pair<double, double>> sets = {{std::nan(""), 1.0}, {1.0, -1.0}, {1e300, 1.0}, {-1e300, 2.0}};
     for (double e : kExposures) {
         for (double g : kGammas) {
+            sets.emplace_back(e, g);
+        }
+    }
+    for (const auto& set : sets) {
+        {
+            const double e = set.first, g = set.second;
             const Converter c(param(0, e, g));
             const ExposureRows rows(c);
             expectRowMatches(
@@ -119,10 +128,15 @@ TEST(ExposureRows, EverySixteenBitValueInEachChannel) {
         pixels.push_back(PF_Pixel16{32768, u, 0, 0});
         pixels.push_back(PF_Pixel16{100, 0, u, 7});
     }
-    const double exposures[] = {-1.0, 0.0, 0.5, 1.0, 3.0};
-    const double gammas[] = {0.1, 1.0, 1.2, 10.0};
-    for (double e : exposures) {
-        for (double g : gammas) {
+    std::vector<std::pair<double, double>> sets = {{std::nan(""), 1.0}, {1.0, -1.0}, {1e300, 1.0}};
+    for (double e : {-1.0, 0.0, 0.5, 1.0, 3.0}) {
+        for (double g : {0.1, 1.0, 1.2, 10.0}) {
+            sets.emplace_back(e, g);
+        }
+    }
+    for (const auto& set : sets) {
+        {
+            const double e = set.first, g = set.second;
             const Converter c(param(1, e, g));
             const ExposureRows rows(c);
             expectRowMatches(

@@ -212,35 +212,67 @@ void ExposureRows::powers(const float* x, float y, float* out, std::ptrdiff_t n,
     }
 }
 
+// Pixels read and written as whole words where the byte order is known to be
+// little-endian (every platform the module is built for); the portable
+// member-wise loops otherwise.
+#if defined(__BYTE_ORDER__) && defined(__ORDER_LITTLE_ENDIAN__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define MORVEK_ROWS_PACKED 1
+#endif
+
+namespace {
+constexpr std::uint64_t kOverflow8 = 1ull << 32, kNaN8 = 1ull << 33;
+constexpr std::uint32_t kOverflow16 = 1u << 16, kNaN16 = 1u << 17;
+} // namespace
+
 ExposureRows::ExposureRows(const Converter& converter) {
     const std::vector<double>& table = converter.getTable();
     const A_long bpc = converter.getParameter().bpc;
     if (bpc == 0 && table.size() == 256) {
-        table8.resize(256);
+        table8.resize(3 * 256);
         for (std::size_t i = 0; i < 256; ++i) {
-            const bool overflows = table[i] >= 255.5;
-            table8[i] = static_cast<std::uint16_t>(roundEntry(table[i], 255.0) | (overflows ? 0x100u : 0u));
+            const std::uint64_t flags = (table[i] >= 255.5 ? kOverflow8 : 0) | (std::isnan(table[i]) ? kNaN8 : 0);
+            const std::uint64_t v = roundEntry(table[i], 255.0);
+            table8[i] = (v << 8) | flags;        // red: second byte
+            table8[256 + i] = (v << 16) | flags; // green: third byte
+            table8[512 + i] = (v << 24) | flags; // blue: fourth byte
         }
     } else if (bpc == 1 && table.size() == 32769) {
         table16.resize(65536);
         for (std::size_t i = 0; i < 65536; ++i) {
             const double v = table[i > 32768 ? 32768 : i];
-            const bool overflows = v >= 32768.5;
-            table16[i] = roundEntry(v, 32768.0) | (overflows ? 0x10000u : 0u);
+            table16[i] = roundEntry(v, 32768.0) | (v >= 32768.5 ? kOverflow16 : 0) | (std::isnan(v) ? kNaN16 : 0);
         }
     }
     identityPower = converter.getInverseGammaFloat() == 1.0f;
 }
 
 void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n) const {
-    const std::uint16_t* t = table8.data();
+    const std::uint64_t* t = table8.data();
     for (std::ptrdiff_t i = 0; i < n; ++i) {
+#ifdef MORVEK_ROWS_PACKED
+        std::uint32_t px;
+        std::memcpy(&px, &src[i], 4);
+        const std::uint32_t a = px & 0xFFu;
+        const std::uint64_t v = t[(px >> 8) & 0xFFu] | t[256 + ((px >> 16) & 0xFFu)] | t[512 + (px >> 24)];
+#else
         const PF_Pixel s = src[i];
-        const unsigned r = t[s.red], g = t[s.green], b = t[s.blue];
-        if (((r | g | b) & 0x100u) == 0) {
-            dst[i] = PF_Pixel{s.alpha, static_cast<A_u_char>(r), static_cast<A_u_char>(g), static_cast<A_u_char>(b)};
+        const std::uint32_t a = s.alpha;
+        const std::uint64_t v = t[s.red] | t[256 + s.green] | t[512 + s.blue];
+#endif
+        if ((v & (kOverflow8 | kNaN8)) == 0 || (a == 255 && (v & kNaN8) == 0)) {
+            // No overflow, or an opaque pixel: alpha stays, colour is the
+            // rounded entries.
+#ifdef MORVEK_ROWS_PACKED
+            const std::uint32_t out = static_cast<std::uint32_t>(v) | a;
+            std::memcpy(&dst[i], &out, 4);
+#else
+            dst[i] = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(v >> 8), static_cast<A_u_char>(v >> 16),
+                              static_cast<A_u_char>(v >> 24)};
+#endif
+        } else if (a == 0 && (v & kNaN8) == 0) {
+            dst[i] = PF_Pixel{0, 0, 0, 0}; // transparent and overflowing
         } else {
-            converter.convert(s, dst[i]);
+            converter.convert(src[i], dst[i]);
         }
     }
 }
@@ -251,11 +283,14 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
     for (std::ptrdiff_t i = 0; i < n; ++i) {
         const PF_Pixel16 s = src[i];
         const std::uint32_t r = t[s.red], g = t[s.green], b = t[s.blue];
-        if (((r | g | b) & 0x10000u) == 0) {
+        const std::uint32_t flags = (r | g | b) & (kOverflow16 | kNaN16);
+        if (flags == 0 || (flags == kOverflow16 && s.alpha == 32768)) {
             // Alpha is rounded and clamped like the colour: above 32768 it
             // becomes 32768.
             const A_u_short a = s.alpha > 32768 ? static_cast<A_u_short>(32768) : s.alpha;
             dst[i] = PF_Pixel16{a, static_cast<A_u_short>(r), static_cast<A_u_short>(g), static_cast<A_u_short>(b)};
+        } else if (flags == kOverflow16 && s.alpha == 0) {
+            dst[i] = PF_Pixel16{0, 0, 0, 0};
         } else {
             converter.convert(s, dst[i]);
         }

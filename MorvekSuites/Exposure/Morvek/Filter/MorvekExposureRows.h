@@ -5,7 +5,9 @@
 // 8 and 16 bits: each table entry is rounded once, up front, and flagged when
 // it reaches the overflow threshold. A pixel none of whose colour channels is
 // flagged keeps its alpha and takes the rounded entries (the brightest channel
-// reaches the threshold exactly when one of them does); a flagged pixel goes
+// reaches the threshold exactly when one of them does). So does an opaque
+// pixel (the rule scales its colour by A/A' = 1), and a transparent one whose
+// colour overflows becomes 0; only partly transparent overflowing pixels go
 // through the converter.
 // 32 bits: at gamma 1 the power is the identity; otherwise the powers of a
 // run of pixels are computed together (four at a time with AVX2 where the
@@ -43,12 +45,14 @@ public:
     static void powers(const float* x, float y, float* out, std::ptrdiff_t n, bool vector = true);
 
 private:
-    // 8 bits: the rounded value in the low 8 bits, bit 8 set when the entry
-    // overflows; 256 entries.
-    std::vector<std::uint16_t> table8;
+    // 8 bits, for red, green and blue in turn (256 entries each): the rounded
+    // value at its channel's byte of the pixel read as a little-endian 32-bit
+    // word, bit 32 set when the entry overflows, bit 33 when it is not a
+    // number.
+    std::vector<std::uint64_t> table8;
     // 16 bits: the rounded value in the low 16 bits, bit 16 set when the entry
-    // overflows; 65536 entries (indices above 32768 read entry 32768, as the
-    // converter does).
+    // overflows, bit 17 when it is not a number; 65536 entries (indices above
+    // 32768 read entry 32768, as the converter does).
     std::vector<std::uint32_t> table16;
     bool identityPower = false; // 32 bits: exponent exactly 1
 };
