@@ -63,15 +63,9 @@ std::string defaultModulePath() {
                            : standin::findModuleBeside(program, MORVEK_MODULE_FILE_NAME);
 }
 
-std::string propertyListPathFor(const std::string& modulePath) {
-    const std::size_t slash = modulePath.find_last_of("/\\");
-    const std::size_t dot = modulePath.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return (hasExtension ? modulePath.substr(0, dot) : modulePath) + ".pipl";
-}
-
 EffectRunner::EffectRunner(const std::string& modulePath, int threads)
-    : modulePath_(modulePath), piplPath_(Morvek::Pipl::modulePropertyListLocation(modulePath)), threads_(threads < 1 ? 1 : threads) {
+    : modulePath_(modulePath), piplPath_(Morvek::Pipl::modulePropertyListLocation(modulePath)),
+      threads_(threads < 1 ? 1 : threads) {
     if (!fileExists(modulePath_)) {
         throw HostError("no module at '" + modulePath_ + "' (give one with --plugin)");
     }

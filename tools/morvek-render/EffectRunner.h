@@ -35,8 +35,6 @@ struct SliderInfo {
 
 // The module beside this program, or the build tree's module.
 std::string defaultModulePath();
-// The property list file the build puts beside `modulePath`.
-std::string propertyListPathFor(const std::string& modulePath);
 
 class EffectRunner {
 public:
