@@ -221,7 +221,7 @@ void ExposureRows::powers(const float* x, float y, float* out, std::ptrdiff_t n,
 
 namespace {
 constexpr std::uint64_t kOverflow8 = 1ull << 32, kNaN8 = 1ull << 33;
-constexpr std::uint32_t kOverflow16 = 1u << 16, kNaN16 = 1u << 17;
+constexpr std::uint16_t kOverflow16 = 0xFFFF, kNaN16 = 0xFFFE; // above every value
 } // namespace
 
 ExposureRows::ExposureRows(const Converter& converter) {
@@ -240,7 +240,9 @@ ExposureRows::ExposureRows(const Converter& converter) {
         table16.resize(65536);
         for (std::size_t i = 0; i < 65536; ++i) {
             const double v = table[i > 32768 ? 32768 : i];
-            table16[i] = roundEntry(v, 32768.0) | (v >= 32768.5 ? kOverflow16 : 0) | (std::isnan(v) ? kNaN16 : 0);
+            table16[i] = std::isnan(v)
+                             ? kNaN16
+                             : (v >= 32768.5 ? kOverflow16 : static_cast<std::uint16_t>(roundEntry(v, 32768.0)));
         }
     }
     identityPower = converter.getInverseGammaFloat() == 1.0f;
@@ -279,21 +281,45 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
 
 void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst,
                              std::ptrdiff_t n) const {
-    const std::uint32_t* t = table16.data();
+    const std::uint16_t* t = table16.data();
     for (std::ptrdiff_t i = 0; i < n; ++i) {
-        const PF_Pixel16 s = src[i];
-        const std::uint32_t r = t[s.red], g = t[s.green], b = t[s.blue];
-        const std::uint32_t flags = (r | g | b) & (kOverflow16 | kNaN16);
-        if (flags == 0 || (flags == kOverflow16 && s.alpha == 32768)) {
-            // Alpha is rounded and clamped like the colour: above 32768 it
-            // becomes 32768.
-            const A_u_short a = s.alpha > 32768 ? static_cast<A_u_short>(32768) : s.alpha;
-            dst[i] = PF_Pixel16{a, static_cast<A_u_short>(r), static_cast<A_u_short>(g), static_cast<A_u_short>(b)};
-        } else if (flags == kOverflow16 && s.alpha == 0) {
-            dst[i] = PF_Pixel16{0, 0, 0, 0};
-        } else {
-            converter.convert(s, dst[i]);
+#ifdef MORVEK_ROWS_PACKED
+        std::uint64_t px;
+        std::memcpy(&px, &src[i], 8);
+        std::uint64_t a = px & 0xFFFFu;
+        std::uint64_t r = t[(px >> 16) & 0xFFFFu], g = t[(px >> 32) & 0xFFFFu], b = t[px >> 48];
+#else
+        std::uint64_t a = src[i].alpha;
+        std::uint64_t r = t[src[i].red], g = t[src[i].green], b = t[src[i].blue];
+#endif
+        const std::uint64_t top = r > g ? (r > b ? r : b) : (g > b ? g : b);
+        if (top > 32768) {
+            // Some channel overflows (or is not a number).
+            const bool nan = r == kNaN16 || g == kNaN16 || b == kNaN16;
+            if (nan || (a != 0 && a != 32768)) {
+                converter.convert(src[i], dst[i]);
+                continue;
+            }
+            if (a == 0) {
+                r = g = b = 0; // transparent: no colour is kept
+            } else {
+                // Opaque: the rule scales by A/A' = 1; overflowing channels
+                // round to the top.
+                r = r > 32768 ? 32768 : r;
+                g = g > 32768 ? 32768 : g;
+                b = b > 32768 ? 32768 : b;
+            }
         }
+        // Alpha is rounded and clamped like the colour: above 32768 it
+        // becomes 32768.
+        a = a > 32768 ? 32768 : a;
+#ifdef MORVEK_ROWS_PACKED
+        const std::uint64_t out = a | (r << 16) | (g << 32) | (b << 48);
+        std::memcpy(&dst[i], &out, 8);
+#else
+        dst[i] = PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(r), static_cast<A_u_short>(g),
+                            static_cast<A_u_short>(b)};
+#endif
     }
 }
 

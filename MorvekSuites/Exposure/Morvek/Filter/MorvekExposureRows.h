@@ -50,10 +50,11 @@ private:
     // word, bit 32 set when the entry overflows, bit 33 when it is not a
     // number.
     std::vector<std::uint64_t> table8;
-    // 16 bits: the rounded value in the low 16 bits, bit 16 set when the entry
-    // overflows, bit 17 when it is not a number; 65536 entries (indices above
-    // 32768 read entry 32768, as the converter does).
-    std::vector<std::uint32_t> table16;
+    // 16 bits: the rounded value (0..32768), or kOverflow16 for an entry that
+    // overflows (it would round to 32768) and kNaN16 for one that is not a
+    // number; 65536 entries (indices above 32768 read entry 32768, as the
+    // converter does).
+    std::vector<std::uint16_t> table16;
     bool identityPower = false; // 32 bits: exponent exactly 1
 };
 
