@@ -405,7 +405,14 @@ void Host::releaseHold(PF_Handle handle) {
 void Host::disposeHandle(PF_Handle handle) {
     Lock lock(impl_->mu);
     impl_->held.erase(handle);
-    impl_->handles.erase(handle);
+    if (impl_->handles.erase(handle)) {
+        ++impl_->reclaimed;
+    }
+}
+
+long Host::reclaimedHandles() const {
+    Lock lock(impl_->mu);
+    return impl_->reclaimed;
 }
 
 bool Host::isLiveHandle(PF_Handle handle) const {
@@ -657,7 +664,7 @@ void Frame::passPreRenderData() {
     }
 }
 
-void Frame::finish() {
+void Frame::finish(bool renderFailed) {
     if (finished_) {
         return;
     }
@@ -671,7 +678,11 @@ void Frame::finish() {
         }
     }
     if (heldPreRenderData_) {
-        host_->releaseHold(static_cast<PF_Handle>(heldPreRenderData_));
+        PF_Handle h = static_cast<PF_Handle>(heldPreRenderData_);
+        host_->releaseHold(h);
+        if (renderFailed && host_->isLiveHandle(h)) {
+            host_->disposeHandle(h);
+        }
         heldPreRenderData_ = nullptr;
     }
     Lock lock(host_->impl().mu);

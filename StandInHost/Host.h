@@ -93,8 +93,9 @@ enum class FaultKind {
     // AEGP_GetNewEffectStreamByIndex, checkout_layer_pixels, checkout_output,
     // new_world and PF_NewWorld (no pixels), checkout_param (a layer without
     // pixels, an empty definition), AEGP_RegisterWithAEGP (no id written),
-    // strcpy; AEGP_GetNumThreads reports 0 threads; checkout_layer reports
-    // success without a checkout.
+    // strcpy; AEGP_GetNumThreads reports 0 threads; checkout_layer checks out
+    // a layer without pixels (empty rectangles; checkout_layer_pixels then
+    // hands back no world).
     // Calls with nothing to hand back fail with a code instead.
     NullResult,
 };
@@ -231,9 +232,12 @@ public:
     void passPreRenderData();
     // Ends the frame: calls the effect's delete_pre_render_data_func if it
     // set one, releases the host's hold on the pre-render data and forgets the
-    // checkouts. A pre-render handle still alive afterwards is a leak. Safe to
-    // call twice; the destructor calls it.
-    void finish();
+    // checkouts. A pre-render handle still alive afterwards is a leak, except
+    // after a failed render step (`renderFailed`): the module may have lost
+    // the very suite it needed to free it, so the host takes the handle back
+    // and counts it (Host::reclaimedHandles). Safe to call twice; the
+    // destructor calls it.
+    void finish(bool renderFailed = false);
 
     Frame(Host& host, Effect& effect, World* input, World* output, const FrameOptions& options);
 
@@ -367,6 +371,9 @@ public:
     // Frees a handle the host owns (as a host does with global data whose
     // GlobalSetdown failed). Unknown handles are ignored.
     void disposeHandle(PF_Handle handle);
+    // Handles the host took back itself: global data after a failed
+    // GlobalSetdown, pre-render data after a failed render step.
+    long reclaimedHandles() const;
     // Handle access for tests: size and contents of a live handle.
     std::size_t handleSize(PF_Handle handle) const;
     void* handleData(PF_Handle handle) const;

@@ -77,6 +77,7 @@ struct Host::Impl {
     // Resources
     std::unordered_map<const void*, std::unique_ptr<HandleRec>> handles;
     std::set<const void*> held;
+    long reclaimed = 0;
     std::unordered_map<const void*, std::unique_ptr<World>> worlds; // by data pointer
     std::unordered_map<const void*, std::unique_ptr<EffectRefRec>> effectRefs;
     std::unordered_map<const void*, std::unique_ptr<StreamRec>> streams;

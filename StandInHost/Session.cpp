@@ -140,7 +140,7 @@ PF_Err Session::preRender(Frame& frame) {
 PF_Err Session::smartRender(Frame& frame) {
     frame.inData().global_data = globalData_;
     const PF_Err err = run(PF_Cmd_SMART_RENDER, frame.inData(), frame.outData(), &frame.smartRenderExtra(), nullptr);
-    frame.finish();
+    frame.finish(err != PF_Err_NONE);
     takeReport(PF_Cmd_SMART_RENDER);
     return err;
 }

@@ -73,7 +73,9 @@ public:
     // without calling the module). Returns the first non-zero code.
     PF_Err renderFrame(World& input, World& output, const FrameOptions& options = {});
     // The two steps on a frame from host().beginFrame(), for tests that
-    // change the records between them.
+    // change the records between them. smartRender ends the frame (see
+    // Frame::finish: pre-render data left after a failed render is taken
+    // back by the host and counted in Host::reclaimedHandles).
     PF_Err preRender(Frame& frame);
     PF_Err smartRender(Frame& frame);
 

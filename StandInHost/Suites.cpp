@@ -736,7 +736,10 @@ PF_Err cb_checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A
             return PF_Err_NONE;
         }
         if (f) {
-            return PF_Err_NONE; // the definition comes back empty
+            // The definition comes back empty, but it is a checkout all the
+            // same and is to be checked in.
+            e->impl().checkedOut.insert(param);
+            return PF_Err_NONE;
         }
         *param = params[index].def;
         if (params[index].kind == StreamKind::OneD) {
@@ -877,11 +880,12 @@ PF_Err cb_checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long id, const PF
         if (index != 0) {
             return PF_Err_INVALID_INDEX;
         }
-        if (f) {
-            return faultCode(f);
+        if (f && f->kind == FaultKind::Error) {
+            return f->code;
         }
         Lock lock(h.mu);
-        World* w = frame->input();
+        // A silent fault checks out a layer without pixels.
+        World* w = f ? nullptr : frame->input();
         const A_long lw = w ? w->width() : 0;
         const A_long lh = w ? w->height() : 0;
         std::memset(result, 0, sizeof(*result));

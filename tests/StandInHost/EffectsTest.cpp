@@ -240,3 +240,33 @@ TEST(Effects, InjectedFaultsOnStreamsLeaveNothingLive) {
     EXPECT_EQ(es->AEGP_DisposeEffect(effectH), 66);
     EXPECT_EQ(host.liveEffectRefs(), 0);
 }
+
+TEST(Effects, SilentCheckoutFaultsGiveLayersWithoutPixels) {
+    Host host;
+    Effect& e = host.createEffect();
+    World in(4, 4, PF_PixelFormat_ARGB32), out(4, 4, PF_PixelFormat_ARGB32);
+    auto frame = host.beginFrame(e, &in, &out);
+    Host::Scope scope(host);
+    host.nullResult("PreRender/checkout_layer");
+    PF_PreRenderExtra& pre = frame->preRenderExtra();
+    PF_CheckoutResult result;
+    EXPECT_EQ(pre.cb->checkout_layer(e.ref(), 0, 0, &pre.input->output_request, 0, 1, 30, &result), PF_Err_NONE);
+    EXPECT_EQ(result.result_rect.right, 0);
+    EXPECT_EQ(result.max_result_rect.right, 0);
+    PF_EffectWorld* pixels = in.def();
+    EXPECT_EQ(frame->smartRenderExtra().cb->checkout_layer_pixels(e.ref(), 0, &pixels), PF_Err_NONE);
+    EXPECT_EQ(pixels, nullptr);
+
+    // A slider checked out under a silent fault is empty but still to be
+    // checked in.
+    standin::Records rec(host, e);
+    PF_ParamDef s1 = slider("A", 0.5);
+    ASSERT_EQ(rec.in.inter.add_param(e.ref(), -1, &s1), PF_Err_NONE);
+    host.nullResult("inter.checkout_param");
+    PF_ParamDef p;
+    EXPECT_EQ(rec.in.inter.checkout_param(e.ref(), 1, 0, 1, 30, &p), PF_Err_NONE);
+    EXPECT_EQ(p.u.fs_d.value, 0.0);
+    EXPECT_EQ(host.checkedOutParams(), 1);
+    EXPECT_EQ(rec.in.inter.checkin_param(e.ref(), &p), PF_Err_NONE);
+    EXPECT_NO_HOST_LEAKS(host);
+}
