@@ -155,6 +155,25 @@ ChannelMap channelMap(int channels, int alphaChannel) {
     return map;
 }
 
+// File samples (`channels` per pixel, `full` the sample value of full
+// intensity) into the host frame: straight colour, alpha first.
+template <class T>
+void toHost(const T* samples, double full, int channels, const ChannelMap& map, bool associated, HostImage& image) {
+    const std::size_t count = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+    for (std::size_t i = 0; i < count; ++i) {
+        const T* px = samples + i * static_cast<std::size_t>(channels);
+        auto fraction = [&](int c) { return static_cast<double>(px[c]) / full; };
+        const double alpha = map.alpha >= 0 ? fraction(map.alpha) : 1.0;
+        image.setNormalized(i, 0, alpha);
+        for (int c = 0; c < 3; ++c) {
+            const double v = fraction(map.colour[c]);
+            // Colour under zero alpha cannot be recovered from premultiplied
+            // values; it becomes black.
+            image.setNormalized(i, c + 1, associated ? (alpha > 0.0 ? v / alpha : 0.0) : v);
+        }
+    }
+}
+
 std::string inputError(const std::string& path, const std::string& reason) {
     return "cannot read '" + path + "': " + oneLine(reason);
 }
@@ -198,47 +217,33 @@ LoadedImage readImageFile(const std::string& path, int depth) {
     const int workDepth = depth != 0 ? depth : hostDepthFor(layout.sampleType);
     result.image = HostImage(spec.width, spec.height, workDepth);
 
-    const std::size_t count = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.height);
-    const std::size_t samples = count * static_cast<std::size_t>(channels);
-    std::vector<double> fraction(samples);
+    const std::size_t samples = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.height) *
+                                static_cast<std::size_t>(channels);
+    const ChannelMap map = channelMap(channels, spec.alpha_channel);
     bool ok = false;
     if (layout.sampleType == SampleType::UInt8) {
         std::vector<uint8_t> buf(samples);
         ok = in->read_image(0, 0, 0, channels, OIIO::TypeDesc::UINT8, buf.data());
-        for (std::size_t i = 0; ok && i < samples; ++i) {
-            fraction[i] = buf[i] / 255.0;
+        if (ok) {
+            toHost(buf.data(), 255.0, channels, map, layout.associatedAlpha, result.image);
         }
     } else if (layout.sampleType == SampleType::UInt16) {
         std::vector<uint16_t> buf(samples);
         ok = in->read_image(0, 0, 0, channels, OIIO::TypeDesc::UINT16, buf.data());
-        for (std::size_t i = 0; ok && i < samples; ++i) {
-            fraction[i] = buf[i] / 65535.0;
+        if (ok) {
+            toHost(buf.data(), 65535.0, channels, map, layout.associatedAlpha, result.image);
         }
     } else {
         std::vector<float> buf(samples);
         ok = in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, buf.data());
-        for (std::size_t i = 0; ok && i < samples; ++i) {
-            fraction[i] = buf[i];
+        if (ok) {
+            toHost(buf.data(), 1.0, channels, map, layout.associatedAlpha, result.image);
         }
     }
     if (!ok) {
         throw ImageError(inputError(path, in->geterror()));
     }
     in->close();
-
-    const ChannelMap map = channelMap(channels, spec.alpha_channel);
-    HostImage& image = result.image;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double* px = &fraction[i * static_cast<std::size_t>(channels)];
-        const double alpha = map.alpha >= 0 ? px[map.alpha] : 1.0;
-        // Colour under zero alpha cannot be recovered from premultiplied
-        // values; it becomes black.
-        image.setNormalized(i, 0, alpha);
-        for (int c = 0; c < 3; ++c) {
-            const double v = px[map.colour[c]];
-            image.setNormalized(i, c + 1, layout.associatedAlpha ? (alpha > 0.0 ? v / alpha : 0.0) : v);
-        }
-    }
     return result;
 }
 

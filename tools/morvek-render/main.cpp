@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -199,14 +200,20 @@ int run(const Options& o) {
     for (long frame = first; frame <= last; ++frame) {
         const std::string in = o.sequence ? expandFramePattern(o.input, frame) : o.input;
         const std::string out = o.sequence ? expandFramePattern(o.output, frame) : o.output;
+        std::string error;
         try {
             shape = renderFile(*runner, o, in, out, frame);
+        } catch (const std::bad_alloc&) {
+            error = "out of memory for '" + in + "'";
         } catch (const std::exception& e) {
+            error = e.what();
+        }
+        if (!error.empty()) {
             if (progress) {
                 std::fputc('\n', stderr);
             }
             const std::string where = o.sequence ? "frame " + std::to_string(frame) + ": " : std::string();
-            return fail(kExitFailed, where + e.what());
+            return fail(kExitFailed, where + error);
         }
         printWarnings(*runner);
         if (progress) {
