@@ -201,14 +201,16 @@ int run(const Options& o) {
         const std::string in = o.sequence ? expandFramePattern(o.input, frame) : o.input;
         const std::string out = o.sequence ? expandFramePattern(o.output, frame) : o.output;
         std::string error;
+        bool failed = true;
         try {
             shape = renderFile(*runner, o, in, out, frame);
+            failed = false;
         } catch (const std::bad_alloc&) {
             error = "out of memory for '" + in + "'";
         } catch (const std::exception& e) {
             error = e.what();
         }
-        if (!error.empty()) {
+        if (failed) {
             if (progress) {
                 std::fputc('\n', stderr);
             }
