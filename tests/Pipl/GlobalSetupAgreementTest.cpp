@@ -4,50 +4,34 @@
 #include "MorvekIdentity.h"
 #include "PiplReader.h"
 #include "PiplTestSupport.h"
+#include "Session.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
-#include <cstring>
+#include <memory>
 
 using Morvek::Pipl::Form;
 using Morvek::Pipl::PropertyList;
 
-namespace {
-
-struct Library {
-    void* handle = dlopen(MORVEK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ~Library() {
-        if (handle) {
-            dlclose(handle);
-        }
-    }
-};
-
-} // namespace
-
 TEST(PiplAgreement, GlobalSetupReportsTheListsVersionAndFlags) {
     PropertyList list;
     std::string why;
-    ASSERT_TRUE(Morvek::Pipl::readPropertyListFile(pipltest::windowsListPath(), Form::Windows, list, &why)) << why;
+    ASSERT_TRUE(Morvek::Pipl::readModulePropertyList(MORVEK_PLUGIN_PATH, list, &why)) << why;
 
+    std::shared_ptr<standin::Module> module = standin::Module::load(MORVEK_PLUGIN_PATH, &why);
+    ASSERT_TRUE(module) << why;
     // The host finds the entry point by the code entry's name.
-    Library lib;
-    ASSERT_NE(lib.handle, nullptr) << dlerror();
-    auto entry = reinterpret_cast<PF_EntryPointFunc>(dlsym(lib.handle, list.entryPoint.c_str()));
-    ASSERT_NE(entry, nullptr) << "the module does not export '" << list.entryPoint << "'";
+    EXPECT_EQ(module->symbol(list.entryPoint.c_str()), reinterpret_cast<void*>(module->entryPoint()))
+        << "the module does not export '" << list.entryPoint << "' as its entry point";
 
-    // Without a suite broker GlobalSetup fails after writing its version and
-    // flags, which is all this needs.
-    PF_InData in;
-    PF_OutData out;
-    std::memset(&in, 0, sizeof in);
-    std::memset(&out, 0, sizeof out);
-    entry(PF_Cmd_GLOBAL_SETUP, &in, &out, nullptr, nullptr, nullptr);
+    standin::Session session(module);
+    ASSERT_EQ(session.globalSetup(), PF_Err_NONE);
+    const PF_OutData& out = session.lastOutData();
     EXPECT_EQ(out.my_version, list.version);
     EXPECT_EQ(static_cast<uint32_t>(out.out_flags), list.outFlags);
     EXPECT_EQ(static_cast<uint32_t>(out.out_flags2), list.outFlags2);
+    EXPECT_EQ(session.globalSetdown(), PF_Err_NONE);
+    EXPECT_TRUE(session.reportsClean());
 }
 
 TEST(PiplAgreement, ListNamesWhatTheIdentityStates) {
