@@ -248,78 +248,149 @@ ExposureRows::ExposureRows(const Converter& converter) {
     identityPower = converter.getInverseGammaFloat() == 1.0f;
 }
 
+namespace {
+
+// Pixels per chunk of the integer paths: the partly transparent overflowing
+// pixels of a chunk are set aside and converted together afterwards, so that
+// their divisions overlap instead of waiting on one another.
+constexpr std::ptrdiff_t kChunk = 256;
+
+// Round half up and clamp to 0..top (NaN to 0), as the converter rounds.
+inline double roundClampValue(double v, double top) {
+    const double x = v + 0.5;
+    if (!(x >= 0.0)) {
+        return 0.0;
+    }
+    return x > top ? top : x;
+}
+
+// The converter's overflow rule for pixels with 0 < alpha and a brightest
+// channel at or above the threshold (so A' > 0), step for step: A' =
+// min(top, new alpha), k = A / A', colour times k, everything rounded.
+template <class Pixel, class Channel, class NewAlpha>
+inline void overflowPixels(const double* table, double top, unsigned lastIndex, NewAlpha newAlpha, const Pixel* src,
+                           Pixel* dst, const std::uint16_t* set, int count) {
+    for (int n = 0; n < count; ++n) {
+        const Pixel s = src[set[n]];
+        const double a = static_cast<double>(s.alpha);
+        double r = table[s.red > lastIndex ? lastIndex : s.red];
+        double g = table[s.green > lastIndex ? lastIndex : s.green];
+        double b = table[s.blue > lastIndex ? lastIndex : s.blue];
+        const double gb = g > b ? g : b;
+        const double brightest = r > gb ? r : gb;
+        double aNew = newAlpha(brightest, a);
+        if (aNew > top) {
+            aNew = top;
+        }
+        const double k = a / aNew;
+        r *= k;
+        g *= k;
+        b *= k;
+        Pixel& d = dst[set[n]];
+        d.alpha = static_cast<Channel>(roundClampValue(aNew, top));
+        d.red = static_cast<Channel>(roundClampValue(r, top));
+        d.green = static_cast<Channel>(roundClampValue(g, top));
+        d.blue = static_cast<Channel>(roundClampValue(b, top));
+    }
+}
+
+} // namespace
+
 void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n) const {
     const std::uint64_t* t = table8.data();
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
+    const double* values = converter.getTable().data();
+    std::uint16_t set[kChunk];
+    for (std::ptrdiff_t start = 0; start < n; start += kChunk) {
+        const std::ptrdiff_t end = n - start < kChunk ? n : start + kChunk;
+        int setAside = 0;
+        for (std::ptrdiff_t i = start; i < end; ++i) {
 #ifdef MORVEK_ROWS_PACKED
-        std::uint32_t px;
-        std::memcpy(&px, &src[i], 4);
-        const std::uint32_t a = px & 0xFFu;
-        const std::uint64_t v = t[(px >> 8) & 0xFFu] | t[256 + ((px >> 16) & 0xFFu)] | t[512 + (px >> 24)];
+            std::uint32_t px;
+            std::memcpy(&px, &src[i], 4);
+            const std::uint32_t a = px & 0xFFu;
+            const std::uint64_t v = t[(px >> 8) & 0xFFu] | t[256 + ((px >> 16) & 0xFFu)] | t[512 + (px >> 24)];
 #else
-        const PF_Pixel s = src[i];
-        const std::uint32_t a = s.alpha;
-        const std::uint64_t v = t[s.red] | t[256 + s.green] | t[512 + s.blue];
+            const PF_Pixel s = src[i];
+            const std::uint32_t a = s.alpha;
+            const std::uint64_t v = t[s.red] | t[256 + s.green] | t[512 + s.blue];
 #endif
-        if ((v & (kOverflow8 | kNaN8)) == 0 || (a == 255 && (v & kNaN8) == 0)) {
-            // No overflow, or an opaque pixel: alpha stays, colour is the
-            // rounded entries.
+            if ((v & (kOverflow8 | kNaN8)) == 0 || (a == 255 && (v & kNaN8) == 0)) {
+                // No overflow, or an opaque pixel: alpha stays, colour is the
+                // rounded entries.
 #ifdef MORVEK_ROWS_PACKED
-            const std::uint32_t out = static_cast<std::uint32_t>(v) | a;
-            std::memcpy(&dst[i], &out, 4);
+                const std::uint32_t out = static_cast<std::uint32_t>(v) | a;
+                std::memcpy(&dst[i], &out, 4);
 #else
-            dst[i] = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(v >> 8), static_cast<A_u_char>(v >> 16),
-                              static_cast<A_u_char>(v >> 24)};
+                dst[i] = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(v >> 8),
+                                  static_cast<A_u_char>(v >> 16), static_cast<A_u_char>(v >> 24)};
 #endif
-        } else if (a == 0 && (v & kNaN8) == 0) {
-            dst[i] = PF_Pixel{0, 0, 0, 0}; // transparent and overflowing
-        } else {
-            converter.convert(src[i], dst[i]);
+            } else if ((v & kNaN8) != 0) {
+                converter.convert(src[i], dst[i]);
+            } else if (a == 0) {
+                dst[i] = PF_Pixel{0, 0, 0, 0}; // transparent and overflowing
+            } else {
+                set[setAside++] = static_cast<std::uint16_t>(i - start);
+            }
         }
+        overflowPixels<PF_Pixel, A_u_char>(
+            values, 255.0, 255u, [](double m, double a) { return (m * a) / 255.0; }, src + start, dst + start, set,
+            setAside);
     }
 }
 
 void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst,
                              std::ptrdiff_t n) const {
     const std::uint16_t* t = table16.data();
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
+    const double* values = converter.getTable().data();
+    std::uint16_t set[kChunk];
+    for (std::ptrdiff_t start = 0; start < n; start += kChunk) {
+        const std::ptrdiff_t end = n - start < kChunk ? n : start + kChunk;
+        int setAside = 0;
+        for (std::ptrdiff_t i = start; i < end; ++i) {
 #ifdef MORVEK_ROWS_PACKED
-        std::uint64_t px;
-        std::memcpy(&px, &src[i], 8);
-        std::uint64_t a = px & 0xFFFFu;
-        std::uint64_t r = t[(px >> 16) & 0xFFFFu], g = t[(px >> 32) & 0xFFFFu], b = t[px >> 48];
+            std::uint64_t px;
+            std::memcpy(&px, &src[i], 8);
+            std::uint64_t a = px & 0xFFFFu;
+            std::uint64_t r = t[(px >> 16) & 0xFFFFu], g = t[(px >> 32) & 0xFFFFu], b = t[px >> 48];
 #else
-        std::uint64_t a = src[i].alpha;
-        std::uint64_t r = t[src[i].red], g = t[src[i].green], b = t[src[i].blue];
+            std::uint64_t a = src[i].alpha;
+            std::uint64_t r = t[src[i].red], g = t[src[i].green], b = t[src[i].blue];
 #endif
-        const std::uint64_t top = r > g ? (r > b ? r : b) : (g > b ? g : b);
-        if (top > 32768) {
-            // Some channel overflows (or is not a number).
-            const bool nan = r == kNaN16 || g == kNaN16 || b == kNaN16;
-            if (nan || (a != 0 && a != 32768)) {
-                converter.convert(src[i], dst[i]);
-                continue;
+            const std::uint64_t top = r > g ? (r > b ? r : b) : (g > b ? g : b);
+            if (top > 32768) {
+                // Some channel overflows (or is not a number).
+                if (r == kNaN16 || g == kNaN16 || b == kNaN16 || a > 32768) {
+                    converter.convert(src[i], dst[i]);
+                    continue;
+                }
+                if (a != 0 && a != 32768) {
+                    set[setAside++] = static_cast<std::uint16_t>(i - start);
+                    continue;
+                }
+                if (a == 0) {
+                    r = g = b = 0; // transparent: no colour is kept
+                } else {
+                    // Opaque: the rule scales by A/A' = 1; overflowing
+                    // channels round to the top.
+                    r = r > 32768 ? 32768 : r;
+                    g = g > 32768 ? 32768 : g;
+                    b = b > 32768 ? 32768 : b;
+                }
             }
-            if (a == 0) {
-                r = g = b = 0; // transparent: no colour is kept
-            } else {
-                // Opaque: the rule scales by A/A' = 1; overflowing channels
-                // round to the top.
-                r = r > 32768 ? 32768 : r;
-                g = g > 32768 ? 32768 : g;
-                b = b > 32768 ? 32768 : b;
-            }
+            // Alpha is rounded and clamped like the colour: above 32768 it
+            // becomes 32768.
+            a = a > 32768 ? 32768 : a;
+#ifdef MORVEK_ROWS_PACKED
+            const std::uint64_t out = a | (r << 16) | (g << 32) | (b << 48);
+            std::memcpy(&dst[i], &out, 8);
+#else
+            dst[i] = PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(r), static_cast<A_u_short>(g),
+                                static_cast<A_u_short>(b)};
+#endif
         }
-        // Alpha is rounded and clamped like the colour: above 32768 it
-        // becomes 32768.
-        a = a > 32768 ? 32768 : a;
-#ifdef MORVEK_ROWS_PACKED
-        const std::uint64_t out = a | (r << 16) | (g << 32) | (b << 48);
-        std::memcpy(&dst[i], &out, 8);
-#else
-        dst[i] = PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(r), static_cast<A_u_short>(g),
-                            static_cast<A_u_short>(b)};
-#endif
+        overflowPixels<PF_Pixel16, A_u_short>(
+            values, 32768.0, 32768u, [](double m, double a) { return (m * a) * 3.0517578125e-05; }, src + start,
+            dst + start, set, setAside);
     }
 }
 
