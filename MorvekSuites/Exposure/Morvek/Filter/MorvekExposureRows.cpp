@@ -79,9 +79,6 @@ __attribute__((target("avx2,fma"), always_inline)) inline int powersQuad(const f
     const __m256i low29 = _mm256_set1_epi64x(0x1FFFFFFF);
     const double* logBase = &kLog[0].invC;
     const double* expBase = &kExp[0].hi;
-    // Masked gathers with every lane on (the unmasked forms trip GCC's
-    // uninitialised-value warning).
-    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
 
     const __m128 xf = _mm_loadu_ps(x);
     const __m256d xd = _mm256_cvtps_pd(xf);
@@ -92,9 +89,12 @@ __attribute__((target("avx2,fma"), always_inline)) inline int powersQuad(const f
                                     _mm256_set1_pd(1023.0));
     const __m256d m = _mm256_castsi256_pd(_mm256_or_si256(_mm256_and_si256(bits, mantMask), oneBits));
     const __m256i j = _mm256_and_si256(_mm256_srli_epi64(bits, 45), idxMask);
-    const __m256i j4 = _mm256_slli_epi64(j, 2); // four doubles per entry
-    const __m256d invC = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase, j4, all, 8);
-    const __m256d log2c = _mm256_mask_i64gather_pd(_mm256_setzero_pd(), logBase + 3, j4, all, 8);
+    // Table reads through ordinary loads (cheaper here than gathers).
+    alignas(32) std::int64_t jl[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(jl), j);
+    const __m256d invC = _mm256_setr_pd(logBase[4 * jl[0]], logBase[4 * jl[1]], logBase[4 * jl[2]], logBase[4 * jl[3]]);
+    const __m256d log2c =
+        _mm256_setr_pd(logBase[4 * jl[0] + 3], logBase[4 * jl[1] + 3], logBase[4 * jl[2] + 3], logBase[4 * jl[3] + 3]);
 
     const __m256d r = _mm256_fmsub_pd(m, invC, one); // exact
     // log2(1 + r) to degree 6 (the rest is below 2^-58 for |r| <= 2^-8)
@@ -108,8 +108,11 @@ __attribute__((target("avx2,fma"), always_inline)) inline int powersQuad(const f
     const __m256d a = _mm256_mul_pd(yd, e); // exact
     const __m256d b = _mm256_mul_pd(yd, s);
     const __m256d t = _mm256_add_pd(a, b);
-    const __m256d kd =
-        _mm256_round_pd(_mm256_mul_pd(t, _mm256_set1_pd(128.0)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    // k = nearest integer to 128 t, read from the low bits of 128 t + 1.5 2^52
+    // (|128 t| < 2^51 in every lane).
+    const __m256d shifter = _mm256_set1_pd(0x1.8p52);
+    const __m256d shifted = _mm256_fmadd_pd(t, _mm256_set1_pd(128.0), shifter);
+    const __m256d kd = _mm256_sub_pd(shifted, shifter);
     const __m256d u = _mm256_add_pd(_mm256_fnmadd_pd(kd, _mm256_set1_pd(0.0078125), a), b);
     // 2^u to degree 5 (the rest is below 2^-60 for |u| <= 2^-8).
     const __m256d u2 = _mm256_mul_pd(u, u);
@@ -118,16 +121,17 @@ __attribute__((target("avx2,fma"), always_inline)) inline int powersQuad(const f
     __m256d q = _mm256_fmadd_pd(_mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[4]), u2, q23), u2, q01);
     q = _mm256_fmadd_pd(q, u, one);
 
-    // t outside (-125.5, 127.5) is rejected below; clamp kd so that the
-    // scale factor stays a valid double for those lanes too.
-    const __m256d kdc = _mm256_max_pd(_mm256_min_pd(kd, _mm256_set1_pd(20000.0)), _mm256_set1_pd(-20000.0));
-    const __m128i k32 = _mm256_cvtpd_epi32(kdc);
-    const __m128i j32 = _mm_and_si128(k32, _mm_set1_epi32(127));
-    const __m128i scaleExp = _mm_srai_epi32(_mm_sub_epi32(k32, j32), 7);
-    const __m256d tj = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), expBase, _mm_slli_epi32(j32, 1), all, 8);
-    const __m256i scaleBits =
-        _mm256_slli_epi64(_mm256_add_epi64(_mm256_cvtepi32_epi64(scaleExp), _mm256_set1_epi64x(1023)), 52);
-    const __m256d value = _mm256_mul_pd(_mm256_mul_pd(tj, q), _mm256_castsi256_pd(scaleBits));
+    // 2^(k/128) = 2^(j/128) 2^K with j = k mod 128, K = floor(k/128); K is
+    // added to the exponent field (k's low 19 bits moved up: bits 7..18 of k
+    // land on the 12 exponent-and-sign bits). Lanes outside the accepted range
+    // of t get garbage, and are rejected below.
+    const __m256i kbits = _mm256_castpd_si256(shifted);
+    alignas(32) std::int64_t jk[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(jk), _mm256_and_si256(kbits, _mm256_set1_epi64x(127)));
+    const __m256d tj = _mm256_setr_pd(expBase[2 * jk[0]], expBase[2 * jk[1]], expBase[2 * jk[2]], expBase[2 * jk[3]]);
+    const __m256i scaleAdd = _mm256_and_si256(_mm256_slli_epi64(kbits, 45),
+                                              _mm256_set1_epi64x(static_cast<long long>(0xFFF0000000000000ull)));
+    const __m256d value = _mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(_mm256_mul_pd(tj, q)), scaleAdd));
 
     // Decided when no float midpoint lies within the error bound.
     // |b| = |y log2 m| <= 1.01 |y|, so (2.01 |y| + 2) 2^3 + 1 bounds
