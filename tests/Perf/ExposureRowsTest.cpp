@@ -44,6 +44,17 @@ template <class P> bool samePixel(const P& a, const P& b) {
     return std::memcmp(&a, &b, sizeof(P)) == 0;
 }
 
+// Float pixels: the same bits in every channel, except that any two NaNs
+// match. Which NaN a product of NaNs yields depends on the order in which
+// the compiler places the operands, which the formula does not fix.
+bool sameChannel(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
+template <> bool samePixel(const PF_PixelFloat& a, const PF_PixelFloat& b) {
+    return sameChannel(a.alpha, b.alpha) && sameChannel(a.red, b.red) && sameChannel(a.green, b.green) &&
+           sameChannel(a.blue, b.blue);
+}
+
 std::string describe(const PF_Pixel& p) {
     return std::to_string(p.alpha) + "," + std::to_string(p.red) + "," + std::to_string(p.green) + "," +
            std::to_string(p.blue);
@@ -219,6 +230,7 @@ TEST(ExposureRows, PowersOfARunEqualPowFloat) {
         int reported = 0;
         for (std::size_t i = 0; i < x.size() && reported < 5; ++i) {
             const float want = Morvek::powFloat(x[i], y);
+            // powFloat's own NaNs are fixed bits: no NaN exemption here.
             if (std::memcmp(&vec[i], &want, 4) != 0 || std::memcmp(&portable[i], &want, 4) != 0) {
                 ++reported;
                 ADD_FAILURE() << std::hexfloat << x[i] << "^" << y << ": vector " << vec[i] << ", portable "
