@@ -418,7 +418,9 @@ float roundToFloat(DD v, int scale, bool& ambiguous) {
     }
     const double h = scale2(v.hi, scale);
     const double l = scale2(v.lo, scale);
-    const float f = static_cast<float>(h);
+    // Beyond the largest float the conversion would be undefined: the
+    // rounding there is between the largest float and infinity.
+    const float f = h < 0x1.fffffep127 ? static_cast<float>(h) : std::numeric_limits<float>::infinity();
     const double fd = f;
     if (fd == h) {
         return f;
