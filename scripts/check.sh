@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the optimised build, the Windows
-# module cross-built with mingw-w64 (its export, import and resource tables
-# checked), then the whole suite under AddressSanitizer and
+# module and morvek-render.exe cross-built with mingw-w64 (the module's export,
+# import and resource tables checked, and its renders under Wine compared with
+# the optimised build's), then the whole suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the threaded render tests under
 # ThreadSanitizer.
 set -euo pipefail
