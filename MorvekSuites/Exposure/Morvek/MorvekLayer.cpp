@@ -148,6 +148,21 @@ public:
         }
         if (hasPixels(world)) {
             _calcWidth();
+            _holdDisposer();
+        }
+    }
+
+    // A created world must be disposed of by the suite that made it. Keeping
+    // that suite from creation on means a host that refuses it later cannot
+    // make the world outlive the layer. Without the hold, disposal acquires
+    // the suite again as it goes.
+    void _holdDisposer() {
+        if (inData->pica_basicP == nullptr) {
+            return;
+        }
+        const A_long version = bpc == 2 ? kPFWorldSuiteVersion2 : kPFWorldSuiteVersion1;
+        if (inData->pica_basicP->AcquireSuite(kPFWorldSuite, version, &disposer) != kSPNoError) {
+            disposer = nullptr;
         }
     }
 
@@ -156,6 +171,17 @@ public:
             return;
         }
         PF_LayerDef* w = createdWorld.get();
+        if (disposer != nullptr) {
+            const void* suite = disposer;
+            disposer = nullptr;
+            if (bpc == 2) {
+                static_cast<const PF_WorldSuite2*>(suite)->PF_DisposeWorld(inData->effect_ref, w);
+            } else {
+                static_cast<const PF_WorldSuite1*>(suite)->dispose_world(inData->effect_ref, w);
+            }
+            inData->pica_basicP->ReleaseSuite(kPFWorldSuite, bpc == 2 ? kPFWorldSuiteVersion2 : kPFWorldSuiteVersion1);
+            return;
+        }
         if (bpc == 2) {
             PF_WorldSuite2* suite = nullptr;
             if (AEFX_AcquireSuite(inData, outData, kPFWorldSuite, kPFWorldSuiteVersion2, kLoadSuiteMessage,
@@ -274,6 +300,7 @@ public:
 private:
     bool checkedOut = false;
     std::unique_ptr<PF_LayerDef> createdWorld;
+    const void* disposer = nullptr; // the world suite held for disposal, or null
 };
 
 // Each constructor builds the implementation first and talks to the host
