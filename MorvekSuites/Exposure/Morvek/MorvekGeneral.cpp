@@ -112,7 +112,8 @@ int offset(int pos, int size, int mode) {
         if (pos < 0) {
             return 0;
         }
-        return pos >= size ? size - 1 : pos;
+        // size - 1 wraps for the most negative size rather than overflowing.
+        return pos >= size ? detail::Arith<int>::sub(size, 1) : pos;
     default:
         return pos;
     }
