@@ -315,3 +315,23 @@ TEST(FaultSweep, EveryHostCallOfAWholeSessionFailedInTurn) {
     std::printf("fault injection: %zu injection points (host calls of the session), %d sessions replayed\n",
                 points.size(), runs);
 }
+
+// A created world goes back to the suite that made it, held from creation on:
+// a host that refuses that suite by the time the layer is destroyed does not
+// keep the world alive.
+TEST(FaultSweep, CreatedWorldsGoBackWhenTheWorldSuiteIsRefusedAtDisposal) {
+    for (int bpc : {0, 1, 2}) {
+        SCOPED_TRACE(bpc);
+        standin::Host host;
+        standin::Effect& effect = host.createEffect();
+        {
+            standin::Records rec(host, effect);
+            Morvek::Layer made(&rec.in, &rec.out, 5, 3, bpc);
+            ASSERT_EQ(made.getError(), PF_Err_NONE);
+            EXPECT_EQ(host.liveWorlds(), 1);
+            host.withholdSuite("PF World Suite", bpc == 2 ? 2 : 1);
+        }
+        EXPECT_EQ(host.liveWorlds(), 0);
+        EXPECT_NO_HOST_LEAKS(host);
+    }
+}
