@@ -595,11 +595,11 @@ template <typename T> bool specialPow(T x, T y, T& result, bool& negate) {
         result = x;
         return true;
     }
-    if (x != x) {
+    if (std::isnan(x)) {
         result = quietNaN(x);
         return true;
     }
-    if (y != y) {
+    if (std::isnan(y)) {
         result = quietNaN(y);
         return true;
     }

@@ -59,8 +59,8 @@ struct Mpfr {
         mpfr_set_emax(128);
         mpfr_set_flt(x, a, MPFR_RNDN);
         mpfr_set_flt(y, b, MPFR_RNDN);
-        int inex = mpfr_pow(r24, x, y, MPFR_RNDN);
-        inex = mpfr_subnormalize(r24, inex, MPFR_RNDN);
+        const int inex = mpfr_pow(r24, x, y, MPFR_RNDN);
+        mpfr_subnormalize(r24, inex, MPFR_RNDN);
         const float f = mpfr_get_flt(r24, MPFR_RNDN);
         mpfr_set_emin(mpfr_get_emin_min());
         mpfr_set_emax(mpfr_get_emax_max());
@@ -71,8 +71,8 @@ struct Mpfr {
         mpfr_set_emax(1024);
         mpfr_set_d(x, a, MPFR_RNDN);
         mpfr_set_d(y, b, MPFR_RNDN);
-        int inex = mpfr_pow(r53, x, y, MPFR_RNDN);
-        inex = mpfr_subnormalize(r53, inex, MPFR_RNDN);
+        const int inex = mpfr_pow(r53, x, y, MPFR_RNDN);
+        mpfr_subnormalize(r53, inex, MPFR_RNDN);
         const double d = mpfr_get_d(r53, MPFR_RNDN);
         mpfr_set_emin(mpfr_get_emin_min());
         mpfr_set_emax(mpfr_get_emax_max());
