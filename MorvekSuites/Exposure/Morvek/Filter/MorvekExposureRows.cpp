@@ -180,6 +180,68 @@ __attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, fl
     }
 }
 
+// Clamps alpha to 0..1 (NaN to 0) and stores eight pixels from four rows of
+// channels.
+__attribute__((target("avx2"))) inline void finishStore8(__m256 a, __m256 r, __m256 g, __m256 b, PF_PixelFloat* dst) {
+    const __m256 one = _mm256_set1_ps(1.0f);
+    a = _mm256_and_ps(_mm256_blendv_ps(a, one, _mm256_cmp_ps(a, one, _CMP_GT_OQ)),
+                      _mm256_cmp_ps(a, _mm256_setzero_ps(), _CMP_GE_OQ));
+    const __m256 t0 = _mm256_unpacklo_ps(a, r), t1 = _mm256_unpackhi_ps(a, r);
+    const __m256 t2 = _mm256_unpacklo_ps(g, b), t3 = _mm256_unpackhi_ps(g, b);
+    const __m256 p0 = _mm256_shuffle_ps(t0, t2, 0x44), p1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+    const __m256 p2 = _mm256_shuffle_ps(t1, t3, 0x44), p3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+    float* f = &dst[0].alpha;
+    _mm256_storeu_ps(f, _mm256_permute2f128_ps(p0, p1, 0x20));
+    _mm256_storeu_ps(f + 8, _mm256_permute2f128_ps(p2, p3, 0x20));
+    _mm256_storeu_ps(f + 16, _mm256_permute2f128_ps(p0, p1, 0x31));
+    _mm256_storeu_ps(f + 24, _mm256_permute2f128_ps(p2, p3, 0x31));
+}
+
+// Eight float pixels to four rows of channels (alpha, red, green, blue).
+__attribute__((target("avx2"))) inline void splitPixels8(const PF_PixelFloat* src, float* a, float* r, float* g,
+                                                         float* b) {
+    const float* f = &src[0].alpha;
+    const __m256 l0 = _mm256_loadu_ps(f), l1 = _mm256_loadu_ps(f + 8), l2 = _mm256_loadu_ps(f + 16),
+                 l3 = _mm256_loadu_ps(f + 24);
+    const __m256 x0 = _mm256_permute2f128_ps(l0, l2, 0x20), x1 = _mm256_permute2f128_ps(l0, l2, 0x31);
+    const __m256 x2 = _mm256_permute2f128_ps(l1, l3, 0x20), x3 = _mm256_permute2f128_ps(l1, l3, 0x31);
+    const __m256 t0 = _mm256_unpacklo_ps(x0, x1), t1 = _mm256_unpackhi_ps(x0, x1);
+    const __m256 t2 = _mm256_unpacklo_ps(x2, x3), t3 = _mm256_unpackhi_ps(x2, x3);
+    _mm256_storeu_ps(a, _mm256_shuffle_ps(t0, t2, 0x44));
+    _mm256_storeu_ps(r, _mm256_shuffle_ps(t0, t2, 0xEE));
+    _mm256_storeu_ps(g, _mm256_shuffle_ps(t1, t3, 0x44));
+    _mm256_storeu_ps(b, _mm256_shuffle_ps(t1, t3, 0xEE));
+}
+
+// finishFloat on eight pixels, lane by lane the same single-precision
+// operations, from the powered colour (times `scale` here, as there).
+__attribute__((target("avx2"))) inline void finishPixels8(const float* alpha, const float* pr, const float* pg,
+                                                          const float* pb, float scale, PF_PixelFloat* dst) {
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 s = _mm256_set1_ps(scale);
+    const __m256 a = _mm256_loadu_ps(alpha);
+    __m256 r = _mm256_mul_ps(_mm256_loadu_ps(pr), s);
+    __m256 g = _mm256_mul_ps(_mm256_loadu_ps(pg), s);
+    __m256 b = _mm256_mul_ps(_mm256_loadu_ps(pb), s);
+    const __m256 gb = _mm256_blendv_ps(b, g, _mm256_cmp_ps(g, b, _CMP_GT_OQ));
+    const __m256 brightest = _mm256_blendv_ps(gb, r, _mm256_cmp_ps(r, gb, _CMP_GT_OQ));
+    const __m256 fire = _mm256_cmp_ps(brightest, one, _CMP_GT_OQ);
+    if (_mm256_movemask_ps(fire) != 0) {
+        __m256 aNew = _mm256_mul_ps(brightest, a);
+        aNew = _mm256_blendv_ps(aNew, one, _mm256_cmp_ps(aNew, one, _CMP_GT_OQ));
+        const __m256 valid = _mm256_cmp_ps(aNew, zero, _CMP_NEQ_OQ); // neither 0 nor NaN
+        const __m256 k = _mm256_div_ps(a, aNew);
+        r = _mm256_blendv_ps(r, _mm256_and_ps(_mm256_mul_ps(r, k), valid), fire);
+        g = _mm256_blendv_ps(g, _mm256_and_ps(_mm256_mul_ps(g, k), valid), fire);
+        b = _mm256_blendv_ps(b, _mm256_and_ps(_mm256_mul_ps(b, k), valid), fire);
+        const __m256 aOut = _mm256_blendv_ps(a, aNew, fire);
+        finishStore8(aOut, r, g, b, dst);
+        return;
+    }
+    finishStore8(a, r, g, b, dst);
+}
+
 bool hasAvx2() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
@@ -458,32 +520,50 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
 void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst,
                              std::ptrdiff_t n) const {
     const float scale = converter.getScaleFloat();
-    if (identityPower) {
-        // x^1 is x itself.
-        for (std::ptrdiff_t i = 0; i < n; ++i) {
-            const PF_PixelFloat s = src[i];
-            finishFloat(s.alpha, s.red * scale, s.green * scale, s.blue * scale, dst[i]);
-        }
-        return;
-    }
     const float y = converter.getInverseGammaFloat();
+#ifdef MORVEK_ROWS_AVX2
+    const bool vector = hasAvx2();
+#endif
     float in[3 * kRun];
     float out[3 * kRun];
     float alpha[kRun];
     for (std::ptrdiff_t start = 0; start < n; start += kRun) {
         const std::ptrdiff_t count = n - start < kRun ? n - start : kRun;
-        for (std::ptrdiff_t i = 0; i < count; ++i) {
+        std::ptrdiff_t i = 0;
+#ifdef MORVEK_ROWS_AVX2
+        if (vector) {
+            for (; i + 8 <= count; i += 8) {
+                splitPixels8(src + start + i, alpha + i, in + i, in + kRun + i, in + 2 * kRun + i);
+            }
+        }
+#endif
+        for (; i < count; ++i) {
             const PF_PixelFloat& s = src[start + i];
             alpha[i] = s.alpha;
             in[i] = s.red;
             in[kRun + i] = s.green;
             in[2 * kRun + i] = s.blue;
         }
-        for (int c = 0; c < 3; ++c) {
-            powers(in + c * kRun, y, out + c * kRun, count);
+        // x^1 is x itself.
+        const float* powered = in;
+        if (!identityPower) {
+            for (int c = 0; c < 3; ++c) {
+                powers(in + c * kRun, y, out + c * kRun, count);
+            }
+            powered = out;
         }
-        for (std::ptrdiff_t i = 0; i < count; ++i) {
-            finishFloat(alpha[i], out[i] * scale, out[kRun + i] * scale, out[2 * kRun + i] * scale, dst[start + i]);
+        i = 0;
+#ifdef MORVEK_ROWS_AVX2
+        if (vector) {
+            for (; i + 8 <= count; i += 8) {
+                finishPixels8(alpha + i, powered + i, powered + kRun + i, powered + 2 * kRun + i, scale,
+                              dst + start + i);
+            }
+        }
+#endif
+        for (; i < count; ++i) {
+            finishFloat(alpha[i], powered[i] * scale, powered[kRun + i] * scale, powered[2 * kRun + i] * scale,
+                        dst[start + i]);
         }
     }
 }
