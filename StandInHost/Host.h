@@ -96,7 +96,11 @@ enum class FaultKind {
     // strcpy; AEGP_GetNumThreads reports 0 threads; checkout_layer checks out
     // a layer without pixels (empty rectangles; checkout_layer_pixels then
     // hands back no world).
-    // Calls with nothing to hand back fail with a code instead.
+    // Calls with nothing to hand back do nothing and report success, except
+    // those whose caller could not tell the difference from a lost result:
+    // add_param, utils.copy, the fills, PF_GetPixelFormat, iterate_generic,
+    // AEGP_GetNewStreamValue and AEGP_SetStreamValue do nothing and return
+    // PF_Err_BAD_CALLBACK_PARAM.
     NullResult,
 };
 
