@@ -97,10 +97,9 @@ enum class FaultKind {
     // a layer without pixels (empty rectangles; checkout_layer_pixels then
     // hands back no world).
     // Calls with nothing to hand back do nothing and report success, except
-    // those whose caller could not tell the difference from a lost result:
     // add_param, utils.copy, the fills, PF_GetPixelFormat, iterate_generic,
-    // AEGP_GetNewStreamValue and AEGP_SetStreamValue do nothing and return
-    // PF_Err_BAD_CALLBACK_PARAM.
+    // AEGP_GetNewStreamValue and AEGP_SetStreamValue, which do nothing and
+    // return PF_Err_BAD_CALLBACK_PARAM.
     NullResult,
 };
 
