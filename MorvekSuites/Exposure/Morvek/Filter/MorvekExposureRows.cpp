@@ -65,6 +65,7 @@ inline void finishFloat(float a, float r, float g, float b, PF_PixelFloat& dst) 
 // multiply-adds (which only shrink its error, so its bound holds). Lanes the
 // bound cannot decide, and every x that is not a positive finite float, are
 // left to powFloat. y must satisfy 2^-20 <= |y| <= 2^10.
+template <bool checkX>
 __attribute__((target("avx2,fma"), always_inline)) inline int powersQuad(const float* x, float y, float* out) {
     using namespace PowTables;
     const __m256d one = _mm256_set1_pd(1.0);
@@ -145,19 +146,26 @@ __attribute__((target("avx2,fma"), always_inline)) inline int powersQuad(const f
     ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(127.5), _CMP_LT_OQ));
     // -125.5 < t < 127.5 keeps the value within the normal floats, as
     // quickPow requires, with room for the error.
-    ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_setzero_pd(), _CMP_GT_OQ));
-    ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_set1_pd(0x1.fffffep127), _CMP_LE_OQ));
+    // x must be a positive finite float. For |y| >= 1/8 the range of t
+    // already excludes the rest: zeros, infinities, NaNs and negative
+    // numbers read as exponents of -1023 or at least 1024, which give
+    // |t| >= 127.8.
+    if (checkX) {
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_setzero_pd(), _CMP_GT_OQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_set1_pd(0x1.fffffep127), _CMP_LE_OQ));
+    }
 
     _mm_storeu_ps(out, _mm256_cvtpd_ps(value));
     return _mm256_movemask_pd(ok);
 }
 
-__attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, float* out, std::ptrdiff_t n) {
+template <bool checkX>
+__attribute__((target("avx2,fma"))) void powersLoop(const float* x, float y, float* out, std::ptrdiff_t n) {
     std::ptrdiff_t i = 0;
     // Two independent groups per step keep more work in flight.
     for (; i + 8 <= n; i += 8) {
-        const int first = powersQuad(x + i, y, out + i);
-        const int second = powersQuad(x + i + 4, y, out + i + 4);
+        const int first = powersQuad<checkX>(x + i, y, out + i);
+        const int second = powersQuad<checkX>(x + i + 4, y, out + i + 4);
         const int decided = first | (second << 4);
         if (decided != 0xFF) {
             for (int lane = 0; lane < 8; ++lane) {
@@ -168,7 +176,7 @@ __attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, fl
         }
     }
     for (; i + 4 <= n; i += 4) {
-        const int decided = powersQuad(x + i, y, out + i);
+        const int decided = powersQuad<checkX>(x + i, y, out + i);
         for (int lane = 0; lane < 4; ++lane) {
             if ((decided & (1 << lane)) == 0) {
                 out[i + lane] = powFloat(x[i + lane], y);
@@ -177,6 +185,14 @@ __attribute__((target("avx2,fma"))) void powers4Avx2(const float* x, float y, fl
     }
     for (; i < n; ++i) {
         out[i] = powFloat(x[i], y);
+    }
+}
+
+void powers4Avx2(const float* x, float y, float* out, std::ptrdiff_t n) {
+    if (y >= 0.125f || y <= -0.125f) {
+        powersLoop<false>(x, y, out, n);
+    } else {
+        powersLoop<true>(x, y, out, n);
     }
 }
 
