@@ -9,7 +9,7 @@ packages=(
   clang clang-tidy clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev libopencolorio-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-  libopenimageio-dev
+  libopenimageio-dev openimageio-tools
 )
 
 missing=()
