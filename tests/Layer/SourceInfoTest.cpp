@@ -93,6 +93,24 @@ TEST_F(SourceInfoTest, FailedOutputCheckoutSkipsTheFormat) {
     EXPECT_EQ(host.callCount("SPBasic/AcquireSuite:PF World Suite 2"), 0);
 }
 
+// A host that reports success but hands back no world: the render must not
+// go on with nothing to write and report success.
+TEST_F(SourceInfoTest, CheckoutWithoutAWorldIsAnError) {
+    for (const char* call : {"SmartRender/checkout_layer_pixels", "SmartRender/checkout_output"}) {
+        SCOPED_TRACE(call);
+        World in(4, 4, PF_PixelFormat_ARGB32, 0);
+        World out(4, 4, PF_PixelFormat_ARGB32, 0);
+        begin(in, out);
+        host.nullResult(call);
+        auto info = make();
+        EXPECT_EQ(info->getError(), PF_Err_INTERNAL_STRUCT_DAMAGED);
+        EXPECT_EQ(host.callCount("SPBasic/AcquireSuite:PF World Suite 2"), 0);
+        info.reset();
+        frame.reset();
+        host.clearFaults();
+    }
+}
+
 TEST_F(SourceInfoTest, FailedFormatReadKeepsItsCodeAndReleasesTheSuiteOnce) {
     World in(4, 4, PF_PixelFormat_ARGB64, 0);
     World out(4, 4, PF_PixelFormat_ARGB64, 0);

@@ -47,11 +47,19 @@ public:
     Impl& operator=(const Impl&) = delete;
 
     void _initialize() {
+        // A checkout that reports success but hands back no world would
+        // otherwise render nothing and report success: it is a host error.
         if (error == PF_Err_NONE) {
             error = extra->cb->checkout_layer_pixels(inData->effect_ref, 0, &inputWorld);
+            if (error == PF_Err_NONE && inputWorld == nullptr) {
+                error = PF_Err_INTERNAL_STRUCT_DAMAGED;
+            }
         }
         if (error == PF_Err_NONE) {
             error = extra->cb->checkout_output(inData->effect_ref, &outputWorld);
+            if (error == PF_Err_NONE && outputWorld == nullptr) {
+                error = PF_Err_INTERNAL_STRUCT_DAMAGED;
+            }
         }
         PF_PixelFormat format = PF_PixelFormat_INVALID;
         if (error != PF_Err_NONE) {
