@@ -9,6 +9,7 @@
 #include "MorvekBlend.h"
 
 #include "MorvekColorsys.h"
+#include "MorvekPow.h"
 
 #include <algorithm>
 #include <array>
@@ -234,19 +235,21 @@ struct Hardlight : SeparableDefaults {
     static float blend16(u32 d, u32 s) { return overlay16(s >= 16384, d, s); }
 };
 
+// powFloat is the correctly rounded single-precision power: the same bits on
+// every platform, where the C library's powf may differ in the last place.
 struct Softlight : SeparableDefaults {
     static constexpr bool kFloatFrame8 = true;
     static float blend(float d, float s) {
         const float e = 0.5f > s ? (1.0f - s) + (1.0f - s) : 1.0f / (s + s);
-        return std::pow(d, e);
+        return powFloat(d, e);
     }
     static float blend8(float d, float s) {
         const float e = s >= 128.0f ? 128.0f / s : (255.0f - s) * 0.0078125f;
-        return std::pow(d / 255.0f, e) * 255.0f;
+        return powFloat(d / 255.0f, e) * 255.0f;
     }
     static float blend16(u32 d, u32 s) {
         const float e = s >= 16384 ? 16384.0f / flt(s) : (32768.0f - flt(s)) * kInv16384;
-        return std::pow(flt(d) * kInv32768, e) * 32768.0f;
+        return powFloat(flt(d) * kInv32768, e) * 32768.0f;
     }
 };
 
