@@ -138,38 +138,11 @@ void Exposure::Impl::ColorConverter::convert(const PF_Pixel16& src, PF_Pixel16& 
 // Float pixels: the curve per pixel in single precision. Colour is left
 // unclamped (float pixels may hold over-range values); alpha is kept in 0..1.
 void Exposure::Impl::ColorConverter::convert(const PF_PixelFloat& src, PF_PixelFloat& dst) const {
-    float a = src.alpha;
-    float r = powF(src.red, inverseGammaFloat) * scaleFloat;
-    float g = powF(src.green, inverseGammaFloat) * scaleFloat;
-    float b = powF(src.blue, inverseGammaFloat) * scaleFloat;
-
-    const float gb = g > b ? g : b;
-    const float brightest = r > gb ? r : gb;
-
-    if (brightest > 1.0f) {
-        float aNew = brightest * a;
-        if (aNew > 1.0f) {
-            aNew = 1.0f;
-        }
-        if (aNew != 0.0f && !std::isnan(aNew)) {
-            const float k = a / aNew;
-            r *= k;
-            g *= k;
-            b *= k;
-        } else {
-            // Transparent (or undefined) alpha: the scale-back factor would be
-            // 0/0, so no colour is kept.
-            r = 0.0f;
-            g = 0.0f;
-            b = 0.0f;
-        }
-        a = aNew;
-    }
-
-    dst.alpha = !(a >= 0.0f) ? 0.0f : (a > 1.0f ? 1.0f : a);
-    dst.red = r;
-    dst.green = g;
-    dst.blue = b;
+    const float a = src.alpha;
+    const float r = powF(src.red, inverseGammaFloat) * scaleFloat;
+    const float g = powF(src.green, inverseGammaFloat) * scaleFloat;
+    const float b = powF(src.blue, inverseGammaFloat) * scaleFloat;
+    finishFloat(a, r, g, b, dst);
 }
 
 } // namespace Morvek

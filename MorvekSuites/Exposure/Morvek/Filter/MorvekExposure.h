@@ -8,6 +8,7 @@
 #include "MorvekFilter.h"
 #include "Pimpl.h"
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,38 @@ public:
             void convert(const PF_Pixel& src, PF_Pixel& dst) const;
             void convert(const PF_Pixel16& src, PF_Pixel16& dst) const;
             void convert(const PF_PixelFloat& src, PF_PixelFloat& dst) const;
+
+            // The float pixel's overflow rule and alpha clamp, applied to the
+            // exposed colour (r, g, b) of a pixel with alpha a. Shared with the
+            // row conversions, which compute the powers their own way.
+            static void finishFloat(float a, float r, float g, float b, PF_PixelFloat& dst) {
+                const float gb = g > b ? g : b;
+                const float brightest = r > gb ? r : gb;
+                if (brightest > 1.0f) {
+                    // A' = min(1, M * A); the colour is scaled back by A / A'.
+                    float aNew = brightest * a;
+                    if (aNew > 1.0f) {
+                        aNew = 1.0f;
+                    }
+                    if (aNew != 0.0f && !std::isnan(aNew)) {
+                        const float k = a / aNew;
+                        r *= k;
+                        g *= k;
+                        b *= k;
+                    } else {
+                        // Transparent (or undefined) alpha: the scale-back
+                        // factor would be 0/0, so no colour is kept.
+                        r = 0.0f;
+                        g = 0.0f;
+                        b = 0.0f;
+                    }
+                    a = aNew;
+                }
+                dst.alpha = !(a >= 0.0f) ? 0.0f : (a > 1.0f ? 1.0f : a);
+                dst.red = r;
+                dst.green = g;
+                dst.blue = b;
+            }
 
             const Parameter& getParameter() const { return parameter; }
             const std::vector<double>& getTable() const { return table; }

@@ -31,34 +31,6 @@ unsigned roundEntry(double v, double top) {
     return static_cast<unsigned>(x);
 }
 
-// The float pixel's overflow rule and alpha clamp, step for step as the
-// converter applies them to the exposed colour (r, g, b).
-inline void finishFloat(float a, float r, float g, float b, PF_PixelFloat& dst) {
-    const float gb = g > b ? g : b;
-    const float brightest = r > gb ? r : gb;
-    if (brightest > 1.0f) {
-        float aNew = brightest * a;
-        if (aNew > 1.0f) {
-            aNew = 1.0f;
-        }
-        if (aNew != 0.0f && !std::isnan(aNew)) {
-            const float k = a / aNew;
-            r *= k;
-            g *= k;
-            b *= k;
-        } else {
-            r = 0.0f;
-            g = 0.0f;
-            b = 0.0f;
-        }
-        a = aNew;
-    }
-    dst.alpha = !(a >= 0.0f) ? 0.0f : (a > 1.0f ? 1.0f : a);
-    dst.red = r;
-    dst.green = g;
-    dst.blue = b;
-}
-
 #ifdef MORVEK_ROWS_AVX2
 
 // Four powers at once: PowDetail::quickPow's evaluation in AVX2 with fused
@@ -229,7 +201,7 @@ __attribute__((target("avx2"))) inline void splitPixels8(const PF_PixelFloat* sr
     _mm256_storeu_ps(b, _mm256_shuffle_ps(t1, t3, 0xEE));
 }
 
-// finishFloat on eight pixels, lane by lane the same single-precision
+// ColorConverter::finishFloat on eight pixels, lane by lane the same single-precision
 // operations, from the powered colour (times `scale` here, as there).
 __attribute__((target("avx2"))) inline void finishPixels8(const float* alpha, const float* pr, const float* pg,
                                                           const float* pb, float scale, PF_PixelFloat* dst) {
@@ -578,8 +550,8 @@ void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* sr
         }
 #endif
         for (; i < count; ++i) {
-            finishFloat(alpha[i], powered[i] * scale, powered[kRun + i] * scale, powered[2 * kRun + i] * scale,
-                        dst[start + i]);
+            Converter::finishFloat(alpha[i], powered[i] * scale, powered[kRun + i] * scale,
+                                   powered[2 * kRun + i] * scale, dst[start + i]);
         }
     }
 }
