@@ -59,32 +59,29 @@ typedef A_long PF_OutFlags;
 typedef A_long PF_OutFlags2;
 enum {
     PF_OutFlag_NONE = 0,
-    PF_OutFlag_DISPLAY_ERROR_MESSAGE = 1 << 8,     /* 0x100 */
-    PF_OutFlag_DEEP_COLOR_AWARE = 1 << 25          /* 0x02000000 */
+    PF_OutFlag_DISPLAY_ERROR_MESSAGE = 1 << 8, /* 0x100 */
+    PF_OutFlag_DEEP_COLOR_AWARE = 1 << 25      /* 0x02000000 */
 };
 enum {
     PF_OutFlag2_NONE = 0,
-    PF_OutFlag2_SUPPORTS_SMART_RENDER = 1 << 10,   /* 0x400 */
-    PF_OutFlag2_FLOAT_COLOR_AWARE = 1 << 12        /* 0x1000 */
+    PF_OutFlag2_SUPPORTS_SMART_RENDER = 1 << 10, /* 0x400 */
+    PF_OutFlag2_FLOAT_COLOR_AWARE = 1 << 12      /* 0x1000 */
 };
 
 /* ---- Pixel formats (four-character codes, lowest byte first) ---------- */
 typedef A_long PF_PixelFormat;
 enum {
-    PF_PixelFormat_ARGB32 = 0x62677261,   /* 'a','r','g','b' : 8 bits */
-    PF_PixelFormat_BGRA32 = 0x61726762,   /* 'b','g','r','a' : 8 bits */
-    PF_PixelFormat_ARGB64 = 0x36316561,   /* 'a','e','1','6' : 16 bits */
-    PF_PixelFormat_ARGB128 = 0x32336561,  /* 'a','e','3','2' : float */
-    PF_PixelFormat_BGRA128 = 0x61724742,  /* 'B','G','r','a' : float */
-    PF_PixelFormat_INVALID = 0x66646162   /* 'b','a','d','f' */
+    PF_PixelFormat_ARGB32 = 0x62677261,  /* 'a','r','g','b' : 8 bits */
+    PF_PixelFormat_BGRA32 = 0x61726762,  /* 'b','g','r','a' : 8 bits */
+    PF_PixelFormat_ARGB64 = 0x36316561,  /* 'a','e','1','6' : 16 bits */
+    PF_PixelFormat_ARGB128 = 0x32336561, /* 'a','e','3','2' : float */
+    PF_PixelFormat_BGRA128 = 0x61724742, /* 'B','G','r','a' : float */
+    PF_PixelFormat_INVALID = 0x66646162  /* 'b','a','d','f' */
 };
 
 /* ---- Pixel world ----------------------------------------------------- */
 typedef A_long PF_WorldFlags;
-enum {
-    PF_WorldFlag_DEEP = 1 << 0,
-    PF_WorldFlag_WRITEABLE = 1 << 1
-};
+enum { PF_WorldFlag_DEEP = 1 << 0, PF_WorldFlag_WRITEABLE = 1 << 1 };
 
 /* Pixel (x, y) lies at data + y * rowbytes + x * pixel size; rows may be
  * padded, so rowbytes may exceed width * pixel size. */
@@ -213,8 +210,7 @@ typedef struct PF_ANSICallbacks {
 
 typedef struct PF_UtilCallbacks {
     /* Copies src_r of src into dst_r of dst; null rectangles mean whole worlds. */
-    PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRect* src_r,
-                   PF_LRect* dst_r);
+    PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRect* src_r, PF_LRect* dst_r);
     PF_ANSICallbacks ansi;
 } PF_UtilCallbacks;
 

@@ -40,10 +40,7 @@ typedef struct PF_CheckoutResult {
 } PF_CheckoutResult;
 
 typedef A_short PF_RenderOutputFlags;
-enum {
-    PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS = 0x1,
-    PF_RenderOutputFlag_GPU_RENDER_POSSIBLE = 0x2
-};
+enum { PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS = 0x1, PF_RenderOutputFlag_GPU_RENDER_POSSIBLE = 0x2 };
 
 /* Called by the host to free pre_render_data when the effect leaves it set. */
 typedef void (*PF_DeletePreRenderDataFunc)(void* pre_render_data);

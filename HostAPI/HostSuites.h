@@ -80,8 +80,7 @@ typedef struct PF_WorldSuite2 {
 typedef struct PF_FillMatteSuite2 {
     /* A null rectangle fills the whole world. */
     PF_Err (*fill)(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_LRect* dst_rect, PF_EffectWorld* world);
-    PF_Err (*fill16)(PF_ProgPtr effect_ref, const PF_Pixel16* color, const PF_LRect* dst_rect,
-                     PF_EffectWorld* world);
+    PF_Err (*fill16)(PF_ProgPtr effect_ref, const PF_Pixel16* color, const PF_LRect* dst_rect, PF_EffectWorld* world);
     PF_Err (*fill_float)(PF_ProgPtr effect_ref, const PF_PixelFloat* color, const PF_LRect* dst_rect,
                          PF_EffectWorld* world);
 } PF_FillMatteSuite2;
@@ -91,10 +90,7 @@ typedef struct _AEGP_EffectRefH_Opaque* AEGP_EffectRefH;
 typedef struct _AEGP_StreamRefH_Opaque* AEGP_StreamRefH;
 
 typedef A_long AEGP_LTimeMode;
-enum {
-    AEGP_LTimeMode_LayerTime = 0,
-    AEGP_LTimeMode_CompTime = 1
-};
+enum { AEGP_LTimeMode_LayerTime = 0, AEGP_LTimeMode_CompTime = 1 };
 
 typedef A_FpLong AEGP_OneDVal;
 typedef struct AEGP_TwoDVal {
@@ -152,8 +148,7 @@ typedef struct AEGP_EffectSuite2 {
 #define kAEGPPFInterfaceSuiteVersion1 1
 
 typedef struct AEGP_PFInterfaceSuite1 {
-    A_Err (*AEGP_GetNewEffectForEffect)(AEGP_PluginID aegp_plugin_id, PF_ProgPtr effect_ref,
-                                        AEGP_EffectRefH* effectPH);
+    A_Err (*AEGP_GetNewEffectForEffect)(AEGP_PluginID aegp_plugin_id, PF_ProgPtr effect_ref, AEGP_EffectRefH* effectPH);
 } AEGP_PFInterfaceSuite1;
 
 /* ---- DRAWBOT suites (drawing; served by no host call of this project) -- */
