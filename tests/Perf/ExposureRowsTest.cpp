@@ -5,6 +5,7 @@
 // starts and in-place rows.
 #include "MorvekExposure.h"
 #include "MorvekExposureRows.h"
+#include "MorvekFixedPow.h"
 #include "MorvekPow.h"
 
 #include <gtest/gtest.h>
@@ -219,29 +220,65 @@ TEST(ExposureRows, FloatPixelsOverManyValuesAndSpecials) {
     }
 }
 
-// The run-at-a-time powers, vector and portable, against powFloat itself,
-// over exponents of the whole gamma range and beyond.
+// The frame's powers, vector and portable loop, against powFloat itself, over
+// exponents of the whole gamma range and beyond (outside |y| <= 32 every
+// power is powFloat's own), in place as well.
 TEST(ExposureRows, PowersOfARunEqualPowFloat) {
     std::mt19937 rng(99);
     std::vector<float> x(kFloatPixels / 4);
     for (float& v : x) {
         v = anyFloat(rng);
     }
-    const float exponents[] = {0.1f, 1.0f / 2.2f, 1.0f / 1.2f, 1.5f, 2.0f, 10.0f, -0.5f, 0x1p-21f, 3000.0f};
+    const float exponents[] = {0.1f,  1.0f / 2.2f, 1.0f / 1.2f, 1.0f,     1.5f,  2.0f,
+                               10.0f, -0.5f,       0.0f,        0x1p-21f, 31.5f, 3000.0f};
     std::vector<float> vec(x.size()), portable(x.size());
     for (float y : exponents) {
-        ExposureRows::powers(x.data(), y, vec.data(), static_cast<std::ptrdiff_t>(x.size()), true);
-        ExposureRows::powers(x.data(), y, portable.data(), static_cast<std::ptrdiff_t>(x.size()), false);
+        const Morvek::FixedPow power(y);
+        const auto n = static_cast<std::ptrdiff_t>(x.size());
+        power.apply(x.data(), vec.data(), n, true);
+        power.apply(x.data(), portable.data(), n, false);
+        std::vector<float> inPlace = x;
+        power.apply(inPlace.data(), inPlace.data(), n, true);
         int reported = 0;
         for (std::size_t i = 0; i < x.size() && reported < 5; ++i) {
             const float want = Morvek::powFloat(x[i], y);
             // powFloat's own NaNs are fixed bits: no NaN exemption here.
-            if (bitsOf(vec[i]) != bitsOf(want) || bitsOf(portable[i]) != bitsOf(want)) {
+            if (bitsOf(vec[i]) != bitsOf(want) || bitsOf(portable[i]) != bitsOf(want) ||
+                bitsOf(inPlace[i]) != bitsOf(want)) {
                 ++reported;
                 ADD_FAILURE() << std::hexfloat << x[i] << "^" << y << ": vector " << vec[i] << ", portable "
-                              << portable[i] << ", powFloat " << want;
+                              << portable[i] << ", in place " << inPlace[i] << ", powFloat " << want;
             }
         }
+    }
+}
+
+// Dense sweeps where footage lives: floats in [2^-12, 4) at a fixed stride
+// (every exponent field, every position of the table's mantissa intervals),
+// for the exponents of common gammas.
+TEST(ExposureRows, PowersOverDenseFootageRange) {
+#ifdef NDEBUG
+    constexpr std::uint32_t kStride = 41;
+#else
+    constexpr std::uint32_t kStride = 4099;
+#endif
+    std::vector<float> x;
+    for (std::uint32_t b = bitsOf(0x1p-12f); b < bitsOf(4.0f); b += kStride) {
+        float f;
+        std::memcpy(&f, &b, sizeof f);
+        x.push_back(f);
+    }
+    std::vector<float> out(x.size());
+    for (float y : {1.0f / 1.2f, 1.0f / 2.2f, 1.0f / 2.4f, 2.2f}) {
+        const Morvek::FixedPow power(y);
+        power.apply(x.data(), out.data(), static_cast<std::ptrdiff_t>(x.size()));
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            if (bitsOf(out[i]) != bitsOf(Morvek::powFloat(x[i], y)) && ++wrong <= 5) {
+                ADD_FAILURE() << std::hexfloat << x[i] << "^" << y << ": " << out[i];
+            }
+        }
+        EXPECT_EQ(wrong, 0u) << "exponent " << y << " over " << x.size() << " values";
     }
 }
 

@@ -4,7 +4,6 @@
 #include "MorvekExposureRows.h"
 
 #include "MorvekPow.h"
-#include "MorvekPowTables.h"
 
 #include <cmath>
 #include <cstring>
@@ -32,141 +31,6 @@ unsigned roundEntry(double v, double top) {
 }
 
 #ifdef MORVEK_ROWS_AVX2
-
-// Four powers at once: PowDetail::quickPow's evaluation in AVX2 with fused
-// multiply-adds (which only shrink its error, so its bound holds). Lanes the
-// bound cannot decide, and every x that is not a positive finite float, are
-// left to powFloat. y must satisfy 2^-20 <= |y| <= 2^10.
-template <bool checkX>
-__attribute__((target("avx2,fma"), always_inline)) inline int powersQuad(const float* x, float y, float* out) {
-    using namespace PowTables;
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d yd = _mm256_set1_pd(y);
-    const __m256d absY = _mm256_set1_pd(y < 0.0f ? -static_cast<double>(y) : static_cast<double>(y));
-    const __m256d signMask = _mm256_set1_pd(-0.0);
-    const __m256i mantMask = _mm256_set1_epi64x(0x000FFFFFFFFFFFFFll);
-    const __m256i oneBits = _mm256_set1_epi64x(0x3FF0000000000000ll);
-    const __m256i magic = _mm256_set1_epi64x(0x4330000000000000ll); // 2^52
-    const __m256d magicD = _mm256_set1_pd(0x1p52);
-    const __m256i idxMask = _mm256_set1_epi64x(127);
-    const __m256i low29 = _mm256_set1_epi64x(0x1FFFFFFF);
-    const double* logBase = &kLog[0].invC;
-    const double* expBase = &kExp[0].hi;
-
-    const __m128 xf = _mm_loadu_ps(x);
-    const __m256d xd = _mm256_cvtps_pd(xf);
-    const __m256i bits = _mm256_castpd_si256(xd);
-    // Exponent as a double: (bits >> 52) - 1023 through the 2^52 trick.
-    const __m256i expField = _mm256_srli_epi64(bits, 52);
-    const __m256d e = _mm256_sub_pd(_mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(expField, magic)), magicD),
-                                    _mm256_set1_pd(1023.0));
-    const __m256d m = _mm256_castsi256_pd(_mm256_or_si256(_mm256_and_si256(bits, mantMask), oneBits));
-    const __m256i j = _mm256_and_si256(_mm256_srli_epi64(bits, 45), idxMask);
-    // Table reads through ordinary loads (cheaper here than gathers).
-    alignas(32) std::int64_t jl[4];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(jl), j);
-    const __m256d invC = _mm256_setr_pd(logBase[4 * jl[0]], logBase[4 * jl[1]], logBase[4 * jl[2]], logBase[4 * jl[3]]);
-    const __m256d log2c =
-        _mm256_setr_pd(logBase[4 * jl[0] + 3], logBase[4 * jl[1] + 3], logBase[4 * jl[2] + 3], logBase[4 * jl[3] + 3]);
-
-    const __m256d r = _mm256_fmsub_pd(m, invC, one); // exact
-    // log2(1 + r) to degree 4: the rest is below 2^-41.8 for |r| <= 2^-8,
-    // enough to decide nearly every rounding (the tolerance below allows for
-    // it).
-    const __m256d r2 = _mm256_mul_pd(r, r);
-    const __m256d p01 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[1]), r, _mm256_set1_pd(kLog2Poly[0]));
-    const __m256d p23 = _mm256_fmadd_pd(_mm256_set1_pd(kLog2Poly[3]), r, _mm256_set1_pd(kLog2Poly[2]));
-    const __m256d p = _mm256_mul_pd(_mm256_fmadd_pd(p23, r2, p01), r);
-    const __m256d s = _mm256_add_pd(log2c, p);
-    const __m256d a = _mm256_mul_pd(yd, e); // exact
-    const __m256d b = _mm256_mul_pd(yd, s);
-    const __m256d t = _mm256_add_pd(a, b);
-    // k = nearest integer to 128 t, read from the low bits of 128 t + 1.5 2^52
-    // (|128 t| < 2^51 in every lane).
-    const __m256d shifter = _mm256_set1_pd(0x1.8p52);
-    const __m256d shifted = _mm256_fmadd_pd(t, _mm256_set1_pd(128.0), shifter);
-    const __m256d kd = _mm256_sub_pd(shifted, shifter);
-    const __m256d u = _mm256_add_pd(_mm256_fnmadd_pd(kd, _mm256_set1_pd(0.0078125), a), b);
-    // 2^u to degree 3: the rest is below 2^-38.7 relative for |u| <= 2^-8.
-    __m256d q = _mm256_fmadd_pd(_mm256_set1_pd(kExp2Poly[2]), u, _mm256_set1_pd(kExp2Poly[1]));
-    q = _mm256_fmadd_pd(q, u, _mm256_set1_pd(kExp2Poly[0]));
-    q = _mm256_fmadd_pd(q, u, one);
-
-    // 2^(k/128) = 2^(j/128) 2^K with j = k mod 128, K = floor(k/128); K is
-    // added to the exponent field (k's low 19 bits moved up: bits 7..18 of k
-    // land on the 12 exponent-and-sign bits). Lanes outside the accepted range
-    // of t get garbage, and are rejected below.
-    const __m256i kbits = _mm256_castpd_si256(shifted);
-    alignas(32) std::int64_t jk[4];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(jk), _mm256_and_si256(kbits, _mm256_set1_epi64x(127)));
-    const __m256d tj = _mm256_setr_pd(expBase[2 * jk[0]], expBase[2 * jk[1]], expBase[2 * jk[2]], expBase[2 * jk[3]]);
-    const __m256i scaleAdd = _mm256_and_si256(_mm256_slli_epi64(kbits, 45),
-                                              _mm256_set1_epi64x(static_cast<long long>(0xFFF0000000000000ull)));
-    const __m256d value = _mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(_mm256_mul_pd(tj, q)), scaleAdd));
-
-    // Decided when no float midpoint lies within the error bound.
-    // The relative error is below |y| 2^-42.3 (the logarithm's truncation,
-    // times ln 2) + 2^-38.7 (the power's truncation) + quickPow's
-    // (|y| + |b| + 2) 2^-50, with |b| = |y log2 m| <= 1.01 |y|: in units of
-    // the last place of the double (times 2^53), below 1800 |y| + 24000.
-    const __m256d tolerance = _mm256_fmadd_pd(absY, _mm256_set1_pd(1800.0), _mm256_set1_pd(24000.0));
-    const __m256i low = _mm256_and_si256(_mm256_castpd_si256(value), low29);
-    const __m256d lowD = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(low, magic)), magicD);
-    const __m256d distance = _mm256_andnot_pd(signMask, _mm256_sub_pd(lowD, _mm256_set1_pd(0x1p28)));
-    __m256d ok = _mm256_cmp_pd(distance, tolerance, _CMP_GT_OQ);
-    ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(-125.5), _CMP_GT_OQ));
-    ok = _mm256_and_pd(ok, _mm256_cmp_pd(t, _mm256_set1_pd(127.5), _CMP_LT_OQ));
-    // -125.5 < t < 127.5 keeps the value within the normal floats, as
-    // quickPow requires, with room for the error.
-    // x must be a positive finite float. For |y| >= 1/8 the range of t
-    // already excludes the rest: zeros, infinities, NaNs and negative
-    // numbers read as exponents of -1023 or at least 1024, which give
-    // |t| >= 127.8.
-    if (checkX) {
-        ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_setzero_pd(), _CMP_GT_OQ));
-        ok = _mm256_and_pd(ok, _mm256_cmp_pd(xd, _mm256_set1_pd(0x1.fffffep127), _CMP_LE_OQ));
-    }
-
-    _mm_storeu_ps(out, _mm256_cvtpd_ps(value));
-    return _mm256_movemask_pd(ok);
-}
-
-template <bool checkX>
-__attribute__((target("avx2,fma"))) void powersLoop(const float* x, float y, float* out, std::ptrdiff_t n) {
-    std::ptrdiff_t i = 0;
-    // Two independent groups per step keep more work in flight.
-    for (; i + 8 <= n; i += 8) {
-        const int first = powersQuad<checkX>(x + i, y, out + i);
-        const int second = powersQuad<checkX>(x + i + 4, y, out + i + 4);
-        const int decided = first | (second << 4);
-        if (decided != 0xFF) {
-            for (int lane = 0; lane < 8; ++lane) {
-                if ((decided & (1 << lane)) == 0) {
-                    out[i + lane] = powFloat(x[i + lane], y);
-                }
-            }
-        }
-    }
-    for (; i + 4 <= n; i += 4) {
-        const int decided = powersQuad<checkX>(x + i, y, out + i);
-        for (int lane = 0; lane < 4; ++lane) {
-            if ((decided & (1 << lane)) == 0) {
-                out[i + lane] = powFloat(x[i + lane], y);
-            }
-        }
-    }
-    for (; i < n; ++i) {
-        out[i] = powFloat(x[i], y);
-    }
-}
-
-void powers4Avx2(const float* x, float y, float* out, std::ptrdiff_t n) {
-    if (y >= 0.125f || y <= -0.125f) {
-        powersLoop<false>(x, y, out, n);
-    } else {
-        powersLoop<true>(x, y, out, n);
-    }
-}
 
 // Clamps alpha to 0..1 (NaN to 0) and stores eight pixels from four rows of
 // channels.
@@ -242,30 +106,6 @@ constexpr std::ptrdiff_t kRun = 256;
 
 } // namespace
 
-bool ExposureRows::vectorPowers() {
-#ifdef MORVEK_ROWS_AVX2
-    return hasAvx2();
-#else
-    return false;
-#endif
-}
-
-void ExposureRows::powers(const float* x, float y, float* out, std::ptrdiff_t n, bool vector) {
-    const float ay = y < 0.0f ? -y : y;
-#ifdef MORVEK_ROWS_AVX2
-    if (vector && ay >= 0x1p-20f && ay <= 0x1p10f && hasAvx2()) {
-        powers4Avx2(x, y, out, n);
-        return;
-    }
-#else
-    (void)vector;
-    (void)ay;
-#endif
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        out[i] = powFloat(x[i], y);
-    }
-}
-
 // Pixels read and written as whole words where the byte order is known to be
 // little-endian (every platform the module is built for); the portable
 // member-wise loops otherwise.
@@ -299,7 +139,13 @@ ExposureRows::ExposureRows(const Converter& converter) {
                              : (v >= 32768.5 ? kOverflow16 : static_cast<std::uint16_t>(roundEntry(v, 32768.0)));
         }
     }
-    identityPower = converter.getInverseGammaFloat() == 1.0f;
+    const float y = converter.getInverseGammaFloat();
+    identityPower = y == 1.0f;
+    // The power table is for float pixels, which only a converter built for
+    // them renders in practice (its table would be wasted at 8 and 16 bits).
+    if (!identityPower && bpc != 0 && bpc != 1) {
+        power = std::make_shared<const FixedPow>(y);
+    }
 }
 
 namespace {
@@ -536,7 +382,13 @@ void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* sr
         const float* powered = in;
         if (!identityPower) {
             for (int c = 0; c < 3; ++c) {
-                powers(in + c * kRun, y, out + c * kRun, count);
+                if (power) {
+                    power->apply(in + c * kRun, out + c * kRun, count);
+                } else {
+                    for (std::ptrdiff_t k = 0; k < count; ++k) {
+                        out[c * kRun + k] = powFloat(in[c * kRun + k], y);
+                    }
+                }
             }
             powered = out;
         }

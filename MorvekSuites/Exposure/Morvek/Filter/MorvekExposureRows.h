@@ -10,15 +10,17 @@
 // colour overflows becomes 0; only partly transparent overflowing pixels go
 // through the converter.
 // 32 bits: at gamma 1 the power is the identity; otherwise the powers of a
-// run of pixels are computed together (four at a time with AVX2 where the
-// processor has it), each correctly rounded, so they equal powFloat's.
+// run of pixels are computed together through a table built for the frame's
+// exponent (FixedPow), each equal to powFloat's.
 #ifndef MORVEK_FILTER_MORVEKEXPOSUREROWS_H
 #define MORVEK_FILTER_MORVEKEXPOSUREROWS_H
 
 #include "MorvekExposure.h"
+#include "MorvekFixedPow.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace Morvek {
@@ -38,12 +40,6 @@ public:
     void convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t n) const;
     void convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n) const;
 
-    // Whether the vector code runs on this processor (for the tests).
-    static bool vectorPowers();
-    // powFloat(x[i], y) for i < n, through the run-at-a-time code; `vector`
-    // false forces the portable loop.
-    static void powers(const float* x, float y, float* out, std::ptrdiff_t n, bool vector = true);
-
 private:
     // 8 bits, for red, green and blue in turn (256 entries each): the rounded
     // value at its channel's byte of the pixel read as a little-endian 32-bit
@@ -56,6 +52,10 @@ private:
     // converter does).
     std::vector<std::uint16_t> table16;
     bool identityPower = false; // 32 bits: exponent exactly 1
+    // 32 bits, other exponents, for a converter built for float pixels:
+    // powers of a run of channel values at once (shared by copies: it is
+    // only read). Without it every power is powFloat's.
+    std::shared_ptr<const FixedPow> power;
 };
 
 } // namespace Morvek
