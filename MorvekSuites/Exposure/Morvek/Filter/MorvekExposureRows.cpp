@@ -363,6 +363,14 @@ void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* sr
     float alpha[kRun];
     for (std::ptrdiff_t start = 0; start < n; start += kRun) {
         const std::ptrdiff_t count = n - start < kRun ? n - start : kRun;
+        // The powers of this run touch no pixel memory: ask for the next
+        // run's pixels now, so that they arrive while the powers are
+        // computed instead of stalling the next split.
+        const std::ptrdiff_t ahead = n - (start + count) < kRun ? n - (start + count) : kRun;
+        for (std::ptrdiff_t k = 0; k < ahead; k += 4) {
+            __builtin_prefetch(src + start + count + k);
+            __builtin_prefetch(dst + start + count + k, 1);
+        }
         std::ptrdiff_t i = 0;
 #ifdef MORVEK_ROWS_AVX2
         if (vector) {
