@@ -213,8 +213,15 @@ public:
     void ReportRuns(const std::vector<Run>& original) override {
         const std::vector<Run> runs = plainNames(original);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
+            if (run.error_occurred || run.iterations <= 0) {
+                continue;
+            }
+            if (run.run_type == Run::RT_Iteration) {
                 times_[run.run_name.str()].push_back(run.GetAdjustedRealTime());
+            } else if (run.aggregate_name == "median") {
+                // With --benchmark_report_aggregates_only only the
+                // aggregates arrive: take the median as it stands.
+                medians_[run.run_name.str()] = run.GetAdjustedRealTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -224,8 +231,17 @@ public:
         ConsoleReporter::Finalize();
         std::printf("\nRatios of medians (render time / peer time; below 1 is faster than the peer)\n");
         std::printf("%-30s %12s %14s %14s\n", "case", "median ms", "x memcpy", "x ocio");
+        std::vector<std::string> names;
         for (const auto& entry : times_) {
-            const std::string& name = entry.first;
+            names.push_back(entry.first);
+        }
+        for (const auto& entry : medians_) {
+            if (times_.count(entry.first) == 0) {
+                names.push_back(entry.first);
+            }
+        }
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
             if (name.rfind("render/", 0) != 0) {
                 continue;
             }
@@ -242,7 +258,8 @@ private:
     double median(const std::string& name) const {
         auto it = times_.find(name);
         if (it == times_.end() || it->second.empty()) {
-            return 0.0;
+            auto m = medians_.find(name);
+            return m == medians_.end() ? 0.0 : m->second;
         }
         std::vector<double> v = it->second;
         std::sort(v.begin(), v.end());
@@ -258,6 +275,7 @@ private:
         return text;
     }
     std::map<std::string, std::vector<double>> times_;
+    std::map<std::string, double> medians_;
 };
 
 void registerAll() {
