@@ -1,4 +1,5 @@
-// morvek-powcheck: checks Morvek::powFloat and Morvek::powDouble against MPFR.
+// morvek-powcheck: checks Morvek::powFloat, the frame powers of Morvek::FixedPow
+// and Morvek::powDouble against MPFR.
 //
 //   morvek-powcheck --tables             write MorvekPowTables.h to stdout
 //   morvek-powcheck --full               every float in [0, 1] and 2^24 random
@@ -13,6 +14,7 @@
 // float rounding boundary, and against that double rounded to float
 // elsewhere (which then is the correctly rounded value); --mpfr-all sends
 // every input to MPFR. Exits 1 on the first few mismatches, printed.
+#include "MorvekFixedPow.h"
 #include "MorvekPow.h"
 #include "PowTablesGen.h"
 
@@ -105,13 +107,22 @@ struct Checker {
         return mpfr.powFloat(x, y);
     }
 
-    void check(float x, float y) {
+    // powFloat(x, y) and the frame powers' results for x (vector and portable
+    // loop) against the correctly rounded value.
+    void check(float x, float y, float fixedVector, float fixedPortable) {
         ++checked;
         const float got = Morvek::powFloat(x, y);
         const float want = reference(x, y);
-        if (!sameBits(got, want)) {
-            if (++failures <= 20) {
-                std::printf("MISMATCH powFloat(%a, %a) = %a, correctly rounded %a\n", x, y, got, want);
+        const struct {
+            const char* name;
+            float value;
+        } results[] = {{"powFloat", got}, {"FixedPow vector", fixedVector}, {"FixedPow portable", fixedPortable}};
+        for (const auto& result : results) {
+            if (!sameBits(result.value, want)) {
+                if (++failures <= 20) {
+                    std::printf("MISMATCH %s(%a, %a) = %a, correctly rounded %a\n", result.name, x, y, result.value,
+                                want);
+                }
             }
         }
     }
@@ -134,16 +145,37 @@ int runFloat(Checker& c, const std::vector<float>& ys, std::uint32_t stride, std
     for (float y : ys) {
         const long long before = c.failures;
         const long long checkedBefore = c.checked;
-        // Every stride-th float of [0, 1] (bit patterns 0 .. 0x3F800000).
-        for (std::uint32_t u = 0; u <= 0x3F800000u; u += stride) {
-            c.check(floatOf(u), y);
+        // Every stride-th float of [0, 1] (bit patterns 0 .. 0x3F800000), 1
+        // itself and random floats above 1 up to the largest float, in
+        // batches through the frame powers as well.
+        const Morvek::FixedPow fixed(y);
+        std::vector<float> xs, vec, portable;
+        auto flush = [&] {
+            vec.resize(xs.size());
+            portable.resize(xs.size());
+            const auto n = static_cast<std::ptrdiff_t>(xs.size());
+            fixed.apply(xs.data(), vec.data(), n, true);
+            fixed.apply(xs.data(), portable.data(), n, false);
+            for (std::size_t i = 0; i < xs.size(); ++i) {
+                c.check(xs[i], y, vec[i], portable[i]);
+            }
+            xs.clear();
+        };
+        auto add = [&](float x) {
+            xs.push_back(x);
+            if (xs.size() == 4096) {
+                flush();
+            }
+        };
+        for (std::uint64_t u = 0; u <= 0x3F800000u; u += stride) {
+            add(floatOf(static_cast<std::uint32_t>(u)));
         }
-        c.check(1.0f, y);
-        // Random floats above 1 up to the largest float.
+        add(1.0f);
         std::uniform_int_distribution<std::uint32_t> above(0x3F800001u, 0x7F7FFFFFu);
         for (std::uint32_t i = 0; i < randomAbove; ++i) {
-            c.check(floatOf(above(rng)), y);
+            add(floatOf(above(rng)));
         }
+        flush();
         std::printf("exponent %a (%.9g): %lld inputs, %lld mismatches\n", y, y, c.checked - checkedBefore,
                     c.failures - before);
         std::fflush(stdout);
