@@ -3,7 +3,11 @@
 // ParamsSetup, GlobalSetdown) and prints what the host learns.
 #include "Session.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -17,13 +21,21 @@ const char* kUsage = "usage: morvek-info [MODULE]\n"
                      "flags and parameters. MODULE defaults to MorvekExposure.so built beside\n"
                      "this program.\n";
 
+// This program's own path (the module is looked for beside it).
 std::string selfPath(const char* argv0) {
     char buf[4096];
+#ifdef _WIN32
+    const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    if (n > 0 && n < sizeof buf) {
+        return std::string(buf, n);
+    }
+#else
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n > 0) {
         buf[n] = 0;
         return buf;
     }
+#endif
     return argv0;
 }
 
