@@ -107,36 +107,103 @@ constexpr std::ptrdiff_t kRun = 256;
 } // namespace
 
 // Pixels read and written as whole words where the byte order is known to be
-// little-endian (every platform the module is built for); the portable
-// member-wise loops otherwise.
+// little-endian (every platform the module is built for); assembled channel by
+// channel otherwise. Either way a word holds alpha in its lowest channel, then
+// red, green and blue.
 #if defined(__BYTE_ORDER__) && defined(__ORDER_LITTLE_ENDIAN__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define MORVEK_ROWS_PACKED 1
 #endif
 
 namespace {
+
 constexpr std::uint64_t kOverflow8 = 1ull << 32, kNaN8 = 1ull << 33;
 constexpr std::uint16_t kOverflow16 = 0xFFFF, kNaN16 = 0xFFFE; // above every value
+
+inline std::uint32_t loadWord(const PF_Pixel& p) {
+#ifdef MORVEK_ROWS_PACKED
+    std::uint32_t w;
+    std::memcpy(&w, &p, 4);
+    return w;
+#else
+    return p.alpha | (std::uint32_t{p.red} << 8) | (std::uint32_t{p.green} << 16) | (std::uint32_t{p.blue} << 24);
+#endif
+}
+
+inline void storeWord(PF_Pixel& p, std::uint32_t w) {
+#ifdef MORVEK_ROWS_PACKED
+    std::memcpy(&p, &w, 4);
+#else
+    p = PF_Pixel{static_cast<A_u_char>(w), static_cast<A_u_char>(w >> 8), static_cast<A_u_char>(w >> 16),
+                 static_cast<A_u_char>(w >> 24)};
+#endif
+}
+
+inline std::uint64_t loadWord(const PF_Pixel16& p) {
+#ifdef MORVEK_ROWS_PACKED
+    std::uint64_t w;
+    std::memcpy(&w, &p, 8);
+    return w;
+#else
+    return p.alpha | (std::uint64_t{p.red} << 16) | (std::uint64_t{p.green} << 32) | (std::uint64_t{p.blue} << 48);
+#endif
+}
+
+inline void storeWord(PF_Pixel16& p, std::uint64_t w) {
+#ifdef MORVEK_ROWS_PACKED
+    std::memcpy(&p, &w, 8);
+#else
+    p = PF_Pixel16{static_cast<A_u_short>(w), static_cast<A_u_short>(w >> 16), static_cast<A_u_short>(w >> 32),
+                   static_cast<A_u_short>(w >> 48)};
+#endif
+}
+
+// For a table that never decreases (and so holds no NaN): the first index
+// whose entry reaches the overflow threshold, or the table's size when none
+// does. -1 for any other table.
+int overflowFrom(const std::vector<double>& table, double threshold) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (std::isnan(table[i]) || (i > 0 && table[i - 1] > table[i])) {
+            return -1;
+        }
+    }
+    std::size_t first = 0;
+    while (first < table.size() && table[first] < threshold) {
+        ++first;
+    }
+    return static_cast<int>(first);
+}
+
 } // namespace
 
 ExposureRows::ExposureRows(const Converter& converter) {
     const std::vector<double>& table = converter.getTable();
     const A_long bpc = converter.getParameter().bpc;
     if (bpc == 0 && table.size() == 256) {
+        overflowFrom8 = overflowFrom(table, 255.5);
         table8.resize(3 * 256);
+        rounded8.resize(256);
         for (std::size_t i = 0; i < 256; ++i) {
             const std::uint64_t flags = (table[i] >= 255.5 ? kOverflow8 : 0) | (std::isnan(table[i]) ? kNaN8 : 0);
             const std::uint64_t v = roundEntry(table[i], 255.0);
+            rounded8[i] = static_cast<std::uint8_t>(v);
             table8[i] = (v << 8) | flags;        // red: second byte
             table8[256 + i] = (v << 16) | flags; // green: third byte
             table8[512 + i] = (v << 24) | flags; // blue: fourth byte
         }
     } else if (bpc == 1 && table.size() == 32769) {
+        const int from = overflowFrom(table, 32768.5);
+        // Values above 32768 read entry 32768, so they overflow exactly when
+        // it does; none overflows when no entry does.
+        overflowFrom16 = from == 32769 ? 65536 : from;
         table16.resize(65536);
         for (std::size_t i = 0; i < 65536; ++i) {
             const double v = table[i > 32768 ? 32768 : i];
-            table16[i] = std::isnan(v)
-                             ? kNaN16
-                             : (v >= 32768.5 ? kOverflow16 : static_cast<std::uint16_t>(roundEntry(v, 32768.0)));
+            const auto rounded = static_cast<std::uint16_t>(roundEntry(v, 32768.0));
+            if (overflowFrom16 >= 0) {
+                table16[i] = rounded;
+            } else {
+                table16[i] = std::isnan(v) ? kNaN16 : (v >= 32768.5 ? kOverflow16 : rounded);
+            }
         }
     }
     const float y = converter.getInverseGammaFloat();
@@ -164,9 +231,11 @@ inline double roundClampValue(double v, double top) {
     return x > top ? top : x;
 }
 
-// The converter's overflow rule for pixels with 0 < alpha and a brightest
-// channel at or above the threshold (so A' > 0), step for step: A' =
-// min(top, new alpha), k = A / A', colour times k, everything rounded.
+// The converter's overflow rule for pixels with 0 < alpha <= top and a
+// brightest channel at or above the threshold (so A' > 0), step for step:
+// A' = min(top, new alpha), k = A / A', colour times k, everything rounded.
+// saved[n] is the source of pixel dst[set[n]] (the row may be converted in
+// place, so the source may be gone).
 #ifdef MORVEK_ROWS_AVX2
 // Round half up, clamp to 0..top, NaN to 0, truncate: four lanes.
 __attribute__((target("avx2"))) inline void roundLanes(__m256d v, __m256d top, std::int32_t* out) {
@@ -181,12 +250,13 @@ __attribute__((target("avx2"))) inline void roundLanes(__m256d v, __m256d top, s
 // 16-bit new alpha (M A) 2^-15 instead of the 8-bit (M A) / 255.
 template <class Pixel, class Channel>
 __attribute__((target("avx2"))) int overflowPixels4(const double* table, double top, unsigned lastIndex, bool bySixteen,
-                                                    const Pixel* src, Pixel* dst, const std::uint16_t* set, int count) {
+                                                    const Pixel* saved, Pixel* dst, const std::uint16_t* set,
+                                                    int count) {
     const __m256d vtop = _mm256_set1_pd(top);
     auto entry = [&](unsigned c) { return table[c > lastIndex ? lastIndex : c]; };
     int n = 0;
     for (; n + 4 <= count; n += 4) {
-        const Pixel p0 = src[set[n]], p1 = src[set[n + 1]], p2 = src[set[n + 2]], p3 = src[set[n + 3]];
+        const Pixel p0 = saved[n], p1 = saved[n + 1], p2 = saved[n + 2], p3 = saved[n + 3];
         const __m256d a = _mm256_setr_pd(p0.alpha, p1.alpha, p2.alpha, p3.alpha);
         __m256d r = _mm256_setr_pd(entry(p0.red), entry(p1.red), entry(p2.red), entry(p3.red));
         __m256d g = _mm256_setr_pd(entry(p0.green), entry(p1.green), entry(p2.green), entry(p3.green));
@@ -219,16 +289,16 @@ __attribute__((target("avx2"))) int overflowPixels4(const double* table, double 
 #endif
 
 template <class Pixel, class Channel, class NewAlpha>
-inline void overflowPixels(const double* table, double top, unsigned lastIndex, NewAlpha newAlpha, const Pixel* src,
+inline void overflowPixels(const double* table, double top, unsigned lastIndex, NewAlpha newAlpha, const Pixel* saved,
                            Pixel* dst, const std::uint16_t* set, int count) {
     int n = 0;
 #ifdef MORVEK_ROWS_AVX2
     if (count >= 4 && hasAvx2()) {
-        n = overflowPixels4<Pixel, Channel>(table, top, lastIndex, sizeof(Channel) == 2, src, dst, set, count);
+        n = overflowPixels4<Pixel, Channel>(table, top, lastIndex, sizeof(Channel) == 2, saved, dst, set, count);
     }
 #endif
     for (; n < count; ++n) {
-        const Pixel s = src[set[n]];
+        const Pixel s = saved[n];
         const double a = static_cast<double>(s.alpha);
         double r = table[s.red > lastIndex ? lastIndex : s.red];
         double g = table[s.green > lastIndex ? lastIndex : s.green];
@@ -251,47 +321,306 @@ inline void overflowPixels(const double* table, double top, unsigned lastIndex, 
     }
 }
 
+inline void overflowPixels8(const double* table, const PF_Pixel* saved, PF_Pixel* dst, const std::uint16_t* set,
+                            int count) {
+    overflowPixels<PF_Pixel, A_u_char>(
+        table, 255.0, 255u, [](double m, double a) { return (m * a) / 255.0; }, saved, dst, set, count);
+}
+
+inline void overflowPixels16(const double* table, const PF_Pixel16* saved, PF_Pixel16* dst, const std::uint16_t* set,
+                             int count) {
+    overflowPixels<PF_Pixel16, A_u_short>(
+        table, 32768.0, 32768u, [](double m, double a) { return (m * a) * 3.0517578125e-05; }, saved, dst, set, count);
+}
+
+// The overflowing pixels that a pass over a table that never decreases set
+// aside (every pixel with a colour at or above the overflow index and alpha
+// other than the top): a transparent one becomes 0, alpha above the top (16
+// bits) goes through the converter, the rest take the overflow rule. Keeps
+// the last group in saved/set, compacted.
+template <class Pixel, class Overflow>
+void finishSetAside(const Exposure::Impl::ColorConverter& converter, unsigned top, Pixel* saved, Pixel* dst,
+                    std::uint16_t* set, int count, Overflow overflow) {
+    int kept = 0;
+    for (int n = 0; n < count; ++n) {
+        const Pixel s = saved[n];
+        Pixel& d = dst[set[n]];
+        if (s.alpha == 0) {
+            d = Pixel{0, 0, 0, 0};
+        } else if (s.alpha > top) {
+            converter.convert(s, d);
+        } else {
+            saved[kept] = s;
+            set[kept] = set[n];
+            ++kept;
+        }
+    }
+    overflow(converter.getTable().data(), saved, dst, set, kept);
+}
+
+// ---- 8 bits ---------------------------------------------------------------
+
+// A pixel through the rounded entries, its alpha kept: the converter's result
+// for every pixel that does not overflow, and for opaque ones that do.
+inline std::uint32_t lookup8(const std::uint64_t* t, std::uint32_t px) {
+    return static_cast<std::uint32_t>(t[(px >> 8) & 0xFFu] | t[256 + ((px >> 16) & 0xFFu)] | t[512 + (px >> 24)]) |
+           (px & 0xFFu);
+}
+
+// Pixels begin..count of a chunk through a table that never decreases: every
+// pixel is written; those with a colour index at or above `from` and alpha
+// other than 255 are also appended to saved/set. Returns the new count.
+inline int rising8(const std::uint64_t* t, unsigned from, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t begin,
+                   std::ptrdiff_t count, PF_Pixel* saved, std::uint16_t* set, int n) {
+    for (std::ptrdiff_t i = begin; i < count; ++i) {
+        const std::uint32_t px = loadWord(src[i]);
+        const std::uint32_t r = (px >> 8) & 0xFFu, g = (px >> 16) & 0xFFu, b = px >> 24;
+        const std::uint32_t m = r > g ? (r > b ? r : b) : (g > b ? g : b);
+        storeWord(saved[n], px);
+        set[n] = static_cast<std::uint16_t>(i);
+        n += static_cast<int>((m >= from) & ((px & 0xFFu) != 0xFFu));
+        storeWord(dst[i], lookup8(t, px));
+    }
+    return n;
+}
+
+#ifdef MORVEK_ROWS_AVX2
+// Which of eight 8-bit pixels need setting aside (bit k for pixel k): a colour
+// byte at or above `from`, alpha other than 255.
+__attribute__((target("avx2"))) inline unsigned slow8(__m256i v, __m256i fromV) {
+    const __m256i colour = _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u));
+    const __m256i high = _mm256_cmpeq_epi8(_mm256_max_epu8(v, fromV), v);
+    const __m256i calm = _mm256_cmpeq_epi32(_mm256_and_si256(high, colour), _mm256_setzero_si256());
+    const __m256i opaque = _mm256_cmpeq_epi32(_mm256_or_si256(v, colour), _mm256_set1_epi32(-1));
+    return ~static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(calm, opaque)))) & 0xFFu;
+}
+
+// T[x] for every byte x of 32 at once, T non-decreasing, from lut[k] = T[16k
+// .. 16k + 15] in both halves. With xs = x - 128 as a signed byte, the
+// saturating xs - (16k - 128) is x - 16k where that lies in 0..15, negative
+// (bit 7 set: the shuffle gives 0) below, and 16..127 above, where the
+// shuffle gives an entry of a lower block, at most T[x]. The largest of the
+// sixteen is T[x].
+struct Bytes2 {
+    __m256i a, b;
+};
+__attribute__((target("avx2"))) inline Bytes2 lookupBytes(__m256i x0, __m256i x1, const __m256i* lut) {
+    const __m256i bias = _mm256_set1_epi8(-128);
+    const __m256i xs0 = _mm256_xor_si256(x0, bias);
+    const __m256i xs1 = _mm256_xor_si256(x1, bias);
+    __m256i r0 = _mm256_setzero_si256();
+    __m256i r1 = _mm256_setzero_si256();
+    for (int k = 0; k < 16; ++k) {
+        const __m256i offset = _mm256_set1_epi8(static_cast<char>(16 * k - 128));
+        r0 = _mm256_max_epu8(r0, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs0, offset)));
+        r1 = _mm256_max_epu8(r1, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs1, offset)));
+    }
+    return Bytes2{r0, r1};
+}
+
+// rising8 sixteen pixels at a time: the colour through byte shuffles, one
+// test per group of eight for pixels to set aside.
+__attribute__((target("avx2"))) int rising8Avx2(const std::uint8_t* rounded, const std::uint64_t* t, unsigned from,
+                                                const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t count,
+                                                PF_Pixel* saved, std::uint16_t* set) {
+    __m256i lut[16];
+    for (int k = 0; k < 16; ++k) {
+        lut[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rounded + 16 * k)));
+    }
+    const bool check = from <= 255;
+    const __m256i fromV = _mm256_set1_epi8(static_cast<char>(check ? from : 255u));
+    const __m256i alpha = _mm256_set1_epi32(0xFF);
+    int n = 0;
+    std::ptrdiff_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));
+        if (check) {
+            unsigned slow = slow8(x0, fromV) | (slow8(x1, fromV) << 8);
+            while (slow != 0) {
+                const int k = __builtin_ctz(slow);
+                slow &= slow - 1;
+                saved[n] = src[i + k];
+                set[n++] = static_cast<std::uint16_t>(i + k);
+            }
+        }
+        const Bytes2 y = lookupBytes(x0, x1, lut);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_blendv_epi8(y.a, x0, alpha));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8), _mm256_blendv_epi8(y.b, x1, alpha));
+    }
+    return rising8(t, from, src, dst, i, count, saved, set, n);
+}
+#endif
+
+// Any other table (one that decreases somewhere, or holds NaNs): the entries'
+// flags decide pixel by pixel.
+inline int general8(const Exposure::Impl::ColorConverter& converter, const std::uint64_t* t, const PF_Pixel* src,
+                    PF_Pixel* dst, std::ptrdiff_t count, PF_Pixel* saved, std::uint16_t* set) {
+    int n = 0;
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const std::uint32_t px = loadWord(src[i]);
+        const std::uint32_t a = px & 0xFFu;
+        const std::uint64_t v = t[(px >> 8) & 0xFFu] | t[256 + ((px >> 16) & 0xFFu)] | t[512 + (px >> 24)];
+        if ((v & (kOverflow8 | kNaN8)) == 0 || (a == 255 && (v & kNaN8) == 0)) {
+            // No overflow, or an opaque pixel: alpha stays, colour is the
+            // rounded entries.
+            storeWord(dst[i], static_cast<std::uint32_t>(v) | a);
+        } else if ((v & kNaN8) != 0) {
+            converter.convert(src[i], dst[i]);
+        } else if (a == 0) {
+            dst[i] = PF_Pixel{0, 0, 0, 0}; // transparent and overflowing
+        } else {
+            saved[n] = src[i];
+            set[n++] = static_cast<std::uint16_t>(i);
+        }
+    }
+    return n;
+}
+
+// ---- 16 bits --------------------------------------------------------------
+
+// A pixel through the rounded entries (table of a never decreasing curve),
+// alpha clamped to the top: the converter's result for every pixel that does
+// not overflow, and for opaque ones that do.
+inline std::uint64_t lookup16(const std::uint16_t* t, std::uint64_t px) {
+    const std::uint64_t a = px & 0xFFFFu;
+    return (a > 32768 ? 32768 : a) | (std::uint64_t{t[(px >> 16) & 0xFFFFu]} << 16) |
+           (std::uint64_t{t[(px >> 32) & 0xFFFFu]} << 32) | (std::uint64_t{t[px >> 48]} << 48);
+}
+
+// As rising8, at 16 bits: set aside when a colour value is at or above
+// `from` and alpha is not 32768.
+inline int rising16(const std::uint16_t* t, unsigned from, const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t begin,
+                    std::ptrdiff_t count, PF_Pixel16* saved, std::uint16_t* set, int n) {
+    for (std::ptrdiff_t i = begin; i < count; ++i) {
+        const std::uint64_t px = loadWord(src[i]);
+        const std::uint64_t r = (px >> 16) & 0xFFFFu, g = (px >> 32) & 0xFFFFu, b = px >> 48;
+        const std::uint64_t m = r > g ? (r > b ? r : b) : (g > b ? g : b);
+        storeWord(saved[n], px);
+        set[n] = static_cast<std::uint16_t>(i);
+        n += static_cast<int>((m >= from) & ((px & 0xFFFFu) != 32768u));
+        storeWord(dst[i], lookup16(t, px));
+    }
+    return n;
+}
+
+#ifdef MORVEK_ROWS_AVX2
+// Which of four 16-bit pixels need setting aside (bit k for pixel k): alpha
+// above 32768, or (when `check`) a colour value at or above `from` with alpha
+// other than 32768.
+template <bool check> __attribute__((target("avx2"))) inline unsigned slow16(__m256i v, __m256i fromV) {
+    const __m256i alpha = _mm256_and_si256(v, _mm256_set1_epi64x(0xFFFF));
+    const __m256i top = _mm256_set1_epi64x(32768);
+    __m256i slow = _mm256_cmpgt_epi64(alpha, top);
+    if (check) {
+        const __m256i colour = _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFFFFFF0000ull));
+        const __m256i high = _mm256_cmpeq_epi16(_mm256_max_epu16(v, fromV), v);
+        const __m256i calm = _mm256_cmpeq_epi64(_mm256_and_si256(high, colour), _mm256_setzero_si256());
+        const __m256i opaque = _mm256_cmpeq_epi64(alpha, top);
+        slow = _mm256_or_si256(slow, _mm256_andnot_si256(_mm256_or_si256(calm, opaque), _mm256_set1_epi64x(-1)));
+    }
+    return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(slow)));
+}
+
+// rising16 eight pixels at a time: one test per group for pixels to set
+// aside (alpha above 32768 included, so the others keep their alpha as it
+// is), then the table reads.
+template <bool check>
+__attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigned from, const PF_Pixel16* src,
+                                                 PF_Pixel16* dst, std::ptrdiff_t count, PF_Pixel16* saved,
+                                                 std::uint16_t* set) {
+    const std::uint64_t f = check ? from : 0u;
+    const __m256i fromV = _mm256_set1_epi64x(static_cast<long long>((f << 16) | (f << 32) | (f << 48)));
+    int n = 0;
+    std::ptrdiff_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 4));
+        unsigned slow = slow16<check>(v0, fromV) | (slow16<check>(v1, fromV) << 4);
+        while (slow != 0) {
+            const int k = __builtin_ctz(slow);
+            slow &= slow - 1;
+            saved[n] = src[i + k];
+            set[n++] = static_cast<std::uint16_t>(i + k);
+        }
+        for (int k = 0; k < 8; ++k) {
+            const PF_Pixel16& s = src[i + k];
+            const std::uint64_t out = (loadWord(s) & 0xFFFFu) | (std::uint64_t{t[s.red]} << 16) |
+                                      (std::uint64_t{t[s.green]} << 32) | (std::uint64_t{t[s.blue]} << 48);
+            storeWord(dst[i + k], out);
+        }
+    }
+    return rising16(t, from, src, dst, i, count, saved, set, n);
+}
+#endif
+
+// Any other table: the entries' codes decide pixel by pixel.
+inline int general16(const Exposure::Impl::ColorConverter& converter, const std::uint16_t* t, const PF_Pixel16* src,
+                     PF_Pixel16* dst, std::ptrdiff_t count, PF_Pixel16* saved, std::uint16_t* set) {
+    int n = 0;
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const std::uint64_t px = loadWord(src[i]);
+        std::uint64_t a = px & 0xFFFFu;
+        std::uint64_t r = t[(px >> 16) & 0xFFFFu], g = t[(px >> 32) & 0xFFFFu], b = t[px >> 48];
+        const std::uint64_t top = r > g ? (r > b ? r : b) : (g > b ? g : b);
+        if (top > 32768) {
+            // Some channel overflows (or is not a number).
+            if (r == kNaN16 || g == kNaN16 || b == kNaN16 || a > 32768) {
+                converter.convert(src[i], dst[i]);
+                continue;
+            }
+            if (a != 0 && a != 32768) {
+                saved[n] = src[i];
+                set[n++] = static_cast<std::uint16_t>(i);
+                continue;
+            }
+            if (a == 0) {
+                r = g = b = 0; // transparent: no colour is kept
+            } else {
+                // Opaque: the rule scales by A/A' = 1; overflowing channels
+                // round to the top.
+                r = r > 32768 ? 32768 : r;
+                g = g > 32768 ? 32768 : g;
+                b = b > 32768 ? 32768 : b;
+            }
+        }
+        // Alpha is rounded and clamped like the colour: above 32768 it
+        // becomes 32768.
+        a = a > 32768 ? 32768 : a;
+        storeWord(dst[i], a | (r << 16) | (g << 32) | (b << 48));
+    }
+    return n;
+}
+
 } // namespace
 
 void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n) const {
     const std::uint64_t* t = table8.data();
     const double* values = converter.getTable().data();
+#ifdef MORVEK_ROWS_AVX2
+    const bool vector = hasAvx2();
+#endif
+    PF_Pixel saved[kChunk];
     std::uint16_t set[kChunk];
     for (std::ptrdiff_t start = 0; start < n; start += kChunk) {
-        const std::ptrdiff_t end = n - start < kChunk ? n : start + kChunk;
-        int setAside = 0;
-        for (std::ptrdiff_t i = start; i < end; ++i) {
-#ifdef MORVEK_ROWS_PACKED
-            std::uint32_t px;
-            std::memcpy(&px, &src[i], 4);
-            const std::uint32_t a = px & 0xFFu;
-            const std::uint64_t v = t[(px >> 8) & 0xFFu] | t[256 + ((px >> 16) & 0xFFu)] | t[512 + (px >> 24)];
-#else
-            const PF_Pixel s = src[i];
-            const std::uint32_t a = s.alpha;
-            const std::uint64_t v = t[s.red] | t[256 + s.green] | t[512 + s.blue];
-#endif
-            if ((v & (kOverflow8 | kNaN8)) == 0 || (a == 255 && (v & kNaN8) == 0)) {
-                // No overflow, or an opaque pixel: alpha stays, colour is the
-                // rounded entries.
-#ifdef MORVEK_ROWS_PACKED
-                const std::uint32_t out = static_cast<std::uint32_t>(v) | a;
-                std::memcpy(&dst[i], &out, 4);
-#else
-                dst[i] = PF_Pixel{static_cast<A_u_char>(a), static_cast<A_u_char>(v >> 8),
-                                  static_cast<A_u_char>(v >> 16), static_cast<A_u_char>(v >> 24)};
-#endif
-            } else if ((v & kNaN8) != 0) {
-                converter.convert(src[i], dst[i]);
-            } else if (a == 0) {
-                dst[i] = PF_Pixel{0, 0, 0, 0}; // transparent and overflowing
-            } else {
-                set[setAside++] = static_cast<std::uint16_t>(i - start);
-            }
+        const std::ptrdiff_t count = n - start < kChunk ? n - start : kChunk;
+        const PF_Pixel* s = src + start;
+        PF_Pixel* d = dst + start;
+        if (overflowFrom8 < 0) {
+            overflowPixels8(values, saved, d, set, general8(converter, t, s, d, count, saved, set));
+            continue;
         }
-        overflowPixels<PF_Pixel, A_u_char>(
-            values, 255.0, 255u, [](double m, double a) { return (m * a) / 255.0; }, src + start, dst + start, set,
-            setAside);
+        const auto from = static_cast<unsigned>(overflowFrom8);
+        int setAside = 0;
+#ifdef MORVEK_ROWS_AVX2
+        if (vector) {
+            setAside = rising8Avx2(rounded8.data(), t, from, s, d, count, saved, set);
+        } else
+#endif
+        {
+            setAside = rising8(t, from, s, d, 0, count, saved, set, 0);
+        }
+        finishSetAside(converter, 255u, saved, d, set, setAside, overflowPixels8);
     }
 }
 
@@ -299,55 +628,31 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
                              std::ptrdiff_t n) const {
     const std::uint16_t* t = table16.data();
     const double* values = converter.getTable().data();
+#ifdef MORVEK_ROWS_AVX2
+    const bool vector = hasAvx2();
+#endif
+    PF_Pixel16 saved[kChunk];
     std::uint16_t set[kChunk];
     for (std::ptrdiff_t start = 0; start < n; start += kChunk) {
-        const std::ptrdiff_t end = n - start < kChunk ? n : start + kChunk;
-        int setAside = 0;
-        for (std::ptrdiff_t i = start; i < end; ++i) {
-#ifdef MORVEK_ROWS_PACKED
-            std::uint64_t px;
-            std::memcpy(&px, &src[i], 8);
-            std::uint64_t a = px & 0xFFFFu;
-            std::uint64_t r = t[(px >> 16) & 0xFFFFu], g = t[(px >> 32) & 0xFFFFu], b = t[px >> 48];
-#else
-            std::uint64_t a = src[i].alpha;
-            std::uint64_t r = t[src[i].red], g = t[src[i].green], b = t[src[i].blue];
-#endif
-            const std::uint64_t top = r > g ? (r > b ? r : b) : (g > b ? g : b);
-            if (top > 32768) {
-                // Some channel overflows (or is not a number).
-                if (r == kNaN16 || g == kNaN16 || b == kNaN16 || a > 32768) {
-                    converter.convert(src[i], dst[i]);
-                    continue;
-                }
-                if (a != 0 && a != 32768) {
-                    set[setAside++] = static_cast<std::uint16_t>(i - start);
-                    continue;
-                }
-                if (a == 0) {
-                    r = g = b = 0; // transparent: no colour is kept
-                } else {
-                    // Opaque: the rule scales by A/A' = 1; overflowing
-                    // channels round to the top.
-                    r = r > 32768 ? 32768 : r;
-                    g = g > 32768 ? 32768 : g;
-                    b = b > 32768 ? 32768 : b;
-                }
-            }
-            // Alpha is rounded and clamped like the colour: above 32768 it
-            // becomes 32768.
-            a = a > 32768 ? 32768 : a;
-#ifdef MORVEK_ROWS_PACKED
-            const std::uint64_t out = a | (r << 16) | (g << 32) | (b << 48);
-            std::memcpy(&dst[i], &out, 8);
-#else
-            dst[i] = PF_Pixel16{static_cast<A_u_short>(a), static_cast<A_u_short>(r), static_cast<A_u_short>(g),
-                                static_cast<A_u_short>(b)};
-#endif
+        const std::ptrdiff_t count = n - start < kChunk ? n - start : kChunk;
+        const PF_Pixel16* s = src + start;
+        PF_Pixel16* d = dst + start;
+        if (overflowFrom16 < 0) {
+            overflowPixels16(values, saved, d, set, general16(converter, t, s, d, count, saved, set));
+            continue;
         }
-        overflowPixels<PF_Pixel16, A_u_short>(
-            values, 32768.0, 32768u, [](double m, double a) { return (m * a) * 3.0517578125e-05; }, src + start,
-            dst + start, set, setAside);
+        const auto from = static_cast<unsigned>(overflowFrom16);
+        int setAside = 0;
+#ifdef MORVEK_ROWS_AVX2
+        if (vector) {
+            setAside = from <= 32768 ? rising16Avx2<true>(t, from, s, d, count, saved, set)
+                                     : rising16Avx2<false>(t, from, s, d, count, saved, set);
+        } else
+#endif
+        {
+            setAside = rising16(t, from, s, d, 0, count, saved, set, 0);
+        }
+        finishSetAside(converter, 32768u, saved, d, set, setAside, overflowPixels16);
     }
 }
 

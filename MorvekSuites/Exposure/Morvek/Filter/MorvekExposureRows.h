@@ -46,11 +46,18 @@ private:
     // word, bit 32 set when the entry overflows, bit 33 when it is not a
     // number.
     std::vector<std::uint64_t> table8;
-    // 16 bits: the rounded value (0..32768), or kOverflow16 for an entry that
-    // overflows (it would round to 32768) and kNaN16 for one that is not a
-    // number; 65536 entries (indices above 32768 read entry 32768, as the
-    // converter does).
+    // 8 bits: the rounded values alone (256 bytes), for the vector code.
+    std::vector<std::uint8_t> rounded8;
+    // 16 bits: 65536 entries (indices above 32768 read entry 32768, as the
+    // converter does), each the rounded value (0..32768). For a table that
+    // decreases somewhere or holds NaNs, kOverflow16 marks an entry that
+    // overflows and kNaN16 one that is not a number.
     std::vector<std::uint16_t> table16;
+    // For tables that never decrease, the first channel value whose entry
+    // overflows (every later one does too): 256 at 8 bits and 65536 at 16
+    // when none does. -1 for other tables, which take the per-entry flags.
+    int overflowFrom8 = -1;
+    int overflowFrom16 = -1;
     bool identityPower = false; // 32 bits: exponent exactly 1
     // 32 bits, other exponents, for a converter built for float pixels:
     // powers of a run of channel values at once (shared by copies: it is
