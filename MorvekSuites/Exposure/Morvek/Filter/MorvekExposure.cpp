@@ -1,6 +1,7 @@
 // Exposure colour converter: the lookup tables for the integer depths and the
 // per-pixel conversions at 8, 16 and 32 bits per channel.
 #include "MorvekExposure.h"
+#include "MorvekExposureCurve.h"
 #include "MorvekExposureRows.h"
 #include "MorvekPow.h"
 
@@ -16,8 +17,9 @@ namespace Morvek {
 namespace {
 
 // The two power functions of the transform. Everything that evaluates the
-// curve goes through these: the library's own, correctly rounded and built
-// from plain IEEE arithmetic, so that every platform renders the same pixels.
+// curve goes through these (or through powDoubleRun, which gives powDouble's
+// bits a table at a time): the library's own, correctly rounded and built from
+// plain IEEE arithmetic, so that every platform renders the same pixels.
 inline double powD(double base, double exponent) {
     return powDouble(base, exponent);
 }
@@ -114,15 +116,24 @@ Exposure::Impl::ColorConverter::ColorConverter(const Parameter& p)
     : parameter(p), scale(powD(kExposureBase, p.exposure)), scaleFloat(static_cast<float>(scale)),
       inverseGamma(1.0 / p.gamma), inverseGammaFloat(static_cast<float>(inverseGamma)) {
     // Power, then times the range top, then times the gain, in that order.
+    // The powers of the whole table come from one run of powDouble.
     if (parameter.bpc == 1) {
         table.resize(32769);
         for (std::size_t i = 0; i <= 32768; ++i) {
-            table[i] = (powD(static_cast<double>(i) * kInverse16, inverseGamma) * 32768.0) * scale;
+            table[i] = static_cast<double>(i) * kInverse16;
+        }
+        powDoubleRun(table.data(), inverseGamma, table.data(), static_cast<std::ptrdiff_t>(table.size()));
+        for (double& v : table) {
+            v = (v * 32768.0) * scale;
         }
     } else if (parameter.bpc == 0) {
         table.resize(256);
         for (std::size_t i = 0; i <= 255; ++i) {
-            table[i] = (powD(static_cast<double>(i) / 255.0, inverseGamma) * 255.0) * scale;
+            table[i] = static_cast<double>(i) / 255.0;
+        }
+        powDoubleRun(table.data(), inverseGamma, table.data(), static_cast<std::ptrdiff_t>(table.size()));
+        for (double& v : table) {
+            v = (v * 255.0) * scale;
         }
     }
 }

@@ -410,6 +410,7 @@ __attribute__((target("avx2"))) inline Bytes2 lookupBytes(__m256i x0, __m256i x1
     const __m256i xs1 = _mm256_xor_si256(x1, bias);
     __m256i r0 = _mm256_setzero_si256();
     __m256i r1 = _mm256_setzero_si256();
+#pragma GCC unroll 16
     for (int k = 0; k < 16; ++k) {
         const __m256i offset = _mm256_set1_epi8(static_cast<char>(16 * k - 128));
         r0 = _mm256_max_epu8(r0, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs0, offset)));
