@@ -238,11 +238,11 @@ inline double roundClampValue(double v, double top) {
 // place, so the source may be gone).
 #ifdef MORVEK_ROWS_AVX2
 // Round half up, clamp to 0..top, NaN to 0, truncate: four lanes.
-__attribute__((target("avx2"))) inline void roundLanes(__m256d v, __m256d top, std::int32_t* out) {
+__attribute__((target("avx2"))) inline __m128i roundLanes(__m256d v, __m256d top) {
     __m256d x = _mm256_add_pd(v, _mm256_set1_pd(0.5));
     x = _mm256_blendv_pd(x, top, _mm256_cmp_pd(x, top, _CMP_GT_OQ));
     x = _mm256_and_pd(x, _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_GE_OQ));
-    _mm_store_si128(reinterpret_cast<__m128i*>(out), _mm256_cvttpd_epi32(x));
+    return _mm256_cvttpd_epi32(x);
 }
 
 // Four set-aside pixels at a time: the same double operations lane by lane
@@ -271,17 +271,26 @@ __attribute__((target("avx2"))) int overflowPixels4(const double* table, double 
         r = _mm256_mul_pd(r, k);
         g = _mm256_mul_pd(g, k);
         b = _mm256_mul_pd(b, k);
-        alignas(16) std::int32_t ra[4], rr[4], rg[4], rb[4];
-        roundLanes(aNew, vtop, ra);
-        roundLanes(r, vtop, rr);
-        roundLanes(g, vtop, rg);
-        roundLanes(b, vtop, rb);
-        for (int lane = 0; lane < 4; ++lane) {
-            Pixel& d = dst[set[n + lane]];
-            d.alpha = static_cast<Channel>(ra[lane]);
-            d.red = static_cast<Channel>(rr[lane]);
-            d.green = static_cast<Channel>(rg[lane]);
-            d.blue = static_cast<Channel>(rb[lane]);
+        const __m128i ra = roundLanes(aNew, vtop), rr = roundLanes(r, vtop), rg = roundLanes(g, vtop),
+                      rb = roundLanes(b, vtop);
+        // The four pixels as (little-endian) words, each stored whole.
+        if (sizeof(Channel) == 1) {
+            alignas(16) std::uint32_t words[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(words),
+                            _mm_or_si128(_mm_or_si128(ra, _mm_slli_epi32(rr, 8)),
+                                         _mm_or_si128(_mm_slli_epi32(rg, 16), _mm_slli_epi32(rb, 24))));
+            for (int lane = 0; lane < 4; ++lane) {
+                std::memcpy(&dst[set[n + lane]], &words[lane], sizeof(Pixel));
+            }
+        } else {
+            const __m128i low = _mm_or_si128(ra, _mm_slli_epi32(rr, 16));
+            const __m128i high = _mm_or_si128(rg, _mm_slli_epi32(rb, 16));
+            alignas(16) std::uint64_t words[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(words), _mm_unpacklo_epi32(low, high));
+            _mm_store_si128(reinterpret_cast<__m128i*>(words + 2), _mm_unpackhi_epi32(low, high));
+            for (int lane = 0; lane < 4; ++lane) {
+                std::memcpy(&dst[set[n + lane]], &words[lane], sizeof(Pixel));
+            }
         }
     }
     return n;
@@ -385,14 +394,23 @@ inline int rising8(const std::uint64_t* t, unsigned from, const PF_Pixel* src, P
 }
 
 #ifdef MORVEK_ROWS_AVX2
-// Which of eight 8-bit pixels need setting aside (bit k for pixel k): a colour
-// byte at or above `from`, alpha other than 255.
-__attribute__((target("avx2"))) inline unsigned slow8(__m256i v, __m256i fromV) {
+// Eight 8-bit pixels against the overflow index: those to set aside (bit k
+// for pixel k: a colour byte at or above `from`, alpha neither 0 nor 255),
+// and, as a mask of whole pixels, the transparent ones that overflow (which
+// become 0).
+struct Test8 {
+    unsigned slow;
+    __m256i zero;
+};
+__attribute__((target("avx2"))) inline Test8 test8(__m256i v, __m256i fromV) {
     const __m256i colour = _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u));
     const __m256i high = _mm256_cmpeq_epi8(_mm256_max_epu8(v, fromV), v);
     const __m256i calm = _mm256_cmpeq_epi32(_mm256_and_si256(high, colour), _mm256_setzero_si256());
     const __m256i opaque = _mm256_cmpeq_epi32(_mm256_or_si256(v, colour), _mm256_set1_epi32(-1));
-    return ~static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(calm, opaque)))) & 0xFFu;
+    const __m256i transparent = _mm256_cmpeq_epi32(_mm256_andnot_si256(colour, v), _mm256_setzero_si256());
+    const __m256i plain = _mm256_or_si256(_mm256_or_si256(calm, opaque), transparent);
+    return Test8{~static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(plain))) & 0xFFu,
+                 _mm256_andnot_si256(calm, transparent)};
 }
 
 // T[x] for every byte x of 32 at once, T non-decreasing, from lut[k] = T[16k
@@ -404,7 +422,8 @@ __attribute__((target("avx2"))) inline unsigned slow8(__m256i v, __m256i fromV) 
 struct Bytes2 {
     __m256i a, b;
 };
-__attribute__((target("avx2"))) inline Bytes2 lookupBytes(__m256i x0, __m256i x1, const __m256i* lut) {
+__attribute__((target("avx2"))) inline Bytes2 lookupBytes(__m256i x0, __m256i x1, const __m256i* lut,
+                                                          const __m256i* offset) {
     const __m256i bias = _mm256_set1_epi8(-128);
     const __m256i xs0 = _mm256_xor_si256(x0, bias);
     const __m256i xs1 = _mm256_xor_si256(x1, bias);
@@ -412,42 +431,57 @@ __attribute__((target("avx2"))) inline Bytes2 lookupBytes(__m256i x0, __m256i x1
     __m256i r1 = _mm256_setzero_si256();
 #pragma GCC unroll 16
     for (int k = 0; k < 16; ++k) {
-        const __m256i offset = _mm256_set1_epi8(static_cast<char>(16 * k - 128));
-        r0 = _mm256_max_epu8(r0, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs0, offset)));
-        r1 = _mm256_max_epu8(r1, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs1, offset)));
+        r0 = _mm256_max_epu8(r0, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs0, offset[k])));
+        r1 = _mm256_max_epu8(r1, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs1, offset[k])));
     }
     return Bytes2{r0, r1};
 }
 
-// rising8 sixteen pixels at a time: the colour through byte shuffles, one
-// test per group of eight for pixels to set aside.
+// rising8 sixteen pixels at a time: the colour through byte shuffles; one
+// test per group whether any colour reaches the overflow index, and only then
+// the pixels to set aside or clear.
 __attribute__((target("avx2"))) int rising8Avx2(const std::uint8_t* rounded, const std::uint64_t* t, unsigned from,
                                                 const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t count,
                                                 PF_Pixel* saved, std::uint16_t* set) {
-    __m256i lut[16];
+    // The tables and the offsets 16k - 128, kept in memory (too many for the
+    // registers).
+    __m256i lut[16], offset[16];
     for (int k = 0; k < 16; ++k) {
         lut[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rounded + 16 * k)));
+        offset[k] = _mm256_set1_epi8(static_cast<char>(16 * k - 128));
     }
     const bool check = from <= 255;
     const __m256i fromV = _mm256_set1_epi8(static_cast<char>(check ? from : 255u));
+    const __m256i colour = _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u));
     const __m256i alpha = _mm256_set1_epi32(0xFF);
     int n = 0;
     std::ptrdiff_t i = 0;
     for (; i + 16 <= count; i += 16) {
         const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
         const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));
+        __m256i zero0 = _mm256_setzero_si256(), zero1 = _mm256_setzero_si256();
         if (check) {
-            unsigned slow = slow8(x0, fromV) | (slow8(x1, fromV) << 8);
-            while (slow != 0) {
-                const int k = __builtin_ctz(slow);
-                slow &= slow - 1;
-                saved[n] = src[i + k];
-                set[n++] = static_cast<std::uint16_t>(i + k);
+            const __m256i m = _mm256_max_epu8(x0, x1);
+            const __m256i high = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(m, fromV), m), colour);
+            if (_mm256_testz_si256(high, high) == 0) {
+                const Test8 a = test8(x0, fromV), b = test8(x1, fromV);
+                zero0 = a.zero;
+                zero1 = b.zero;
+                const unsigned slow = a.slow | (b.slow << 8);
+                if (slow != 0) {
+                    for (int k = 0; k < 16; ++k) {
+                        saved[n] = src[i + k];
+                        set[n] = static_cast<std::uint16_t>(i + k);
+                        n += static_cast<int>((slow >> k) & 1u);
+                    }
+                }
             }
         }
-        const Bytes2 y = lookupBytes(x0, x1, lut);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_blendv_epi8(y.a, x0, alpha));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8), _mm256_blendv_epi8(y.b, x1, alpha));
+        const Bytes2 y = lookupBytes(x0, x1, lut, offset);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                            _mm256_andnot_si256(zero0, _mm256_blendv_epi8(y.a, x0, alpha)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8),
+                            _mm256_andnot_si256(zero1, _mm256_blendv_epi8(y.b, x1, alpha)));
     }
     return rising8(t, from, src, dst, i, count, saved, set, n);
 }
@@ -506,49 +540,79 @@ inline int rising16(const std::uint16_t* t, unsigned from, const PF_Pixel16* src
 }
 
 #ifdef MORVEK_ROWS_AVX2
-// Which of four 16-bit pixels need setting aside (bit k for pixel k): alpha
-// above 32768, or (when `check`) a colour value at or above `from` with alpha
-// other than 32768.
-template <bool check> __attribute__((target("avx2"))) inline unsigned slow16(__m256i v, __m256i fromV) {
+// Four 16-bit pixels: those to set aside (bit k for pixel k: alpha above
+// 32768, or, when `check`, a colour value at or above `from` with alpha
+// neither 0 nor 32768), and those transparent and overflowing (they become 0).
+struct Test16 {
+    unsigned slow, zero;
+};
+__attribute__((target("avx2"))) inline unsigned laneMask(__m256i m) {
+    return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(m)));
+}
+template <bool check> __attribute__((target("avx2"))) inline Test16 test16(__m256i v, __m256i fromV) {
     const __m256i alpha = _mm256_and_si256(v, _mm256_set1_epi64x(0xFFFF));
     const __m256i top = _mm256_set1_epi64x(32768);
-    __m256i slow = _mm256_cmpgt_epi64(alpha, top);
-    if (check) {
-        const __m256i colour = _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFFFFFF0000ull));
-        const __m256i high = _mm256_cmpeq_epi16(_mm256_max_epu16(v, fromV), v);
-        const __m256i calm = _mm256_cmpeq_epi64(_mm256_and_si256(high, colour), _mm256_setzero_si256());
-        const __m256i opaque = _mm256_cmpeq_epi64(alpha, top);
-        slow = _mm256_or_si256(slow, _mm256_andnot_si256(_mm256_or_si256(calm, opaque), _mm256_set1_epi64x(-1)));
+    const unsigned over = laneMask(_mm256_cmpgt_epi64(alpha, top));
+    if (!check) {
+        return Test16{over, 0};
     }
-    return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(slow)));
+    const __m256i colour = _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFFFFFF0000ull));
+    const __m256i high = _mm256_cmpeq_epi16(_mm256_max_epu16(v, fromV), v);
+    const __m256i calm = _mm256_cmpeq_epi64(_mm256_and_si256(high, colour), _mm256_setzero_si256());
+    const __m256i opaque = _mm256_cmpeq_epi64(alpha, top);
+    const __m256i transparent = _mm256_cmpeq_epi64(alpha, _mm256_setzero_si256());
+    const unsigned plain = laneMask(_mm256_or_si256(_mm256_or_si256(calm, opaque), transparent));
+    return Test16{over | (~plain & 0xFu), laneMask(_mm256_andnot_si256(calm, transparent))};
 }
 
-// rising16 eight pixels at a time: one test per group for pixels to set
-// aside (alpha above 32768 included, so the others keep their alpha as it
-// is), then the table reads.
+// A pixel through the rounded entries, alpha as it is.
+inline std::uint64_t lookup16Plain(const std::uint16_t* t, const PF_Pixel16& s) {
+    return (loadWord(s) & 0xFFFFu) | (std::uint64_t{t[s.red]} << 16) | (std::uint64_t{t[s.green]} << 32) |
+           (std::uint64_t{t[s.blue]} << 48);
+}
+
+// rising16 eight pixels at a time: one test per group whether any colour
+// reaches the overflow index or any alpha exceeds 32768, and only then the
+// pixels to set aside or clear; the others keep their alpha as it is.
 template <bool check>
 __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigned from, const PF_Pixel16* src,
                                                  PF_Pixel16* dst, std::ptrdiff_t count, PF_Pixel16* saved,
                                                  std::uint16_t* set) {
     const std::uint64_t f = check ? from : 0u;
     const __m256i fromV = _mm256_set1_epi64x(static_cast<long long>((f << 16) | (f << 32) | (f << 48)));
+    // Any lane at or above its threshold: `from` for colour, 32769 for alpha.
+    const __m256i threshold = _mm256_or_si256(fromV, _mm256_set1_epi64x(32769));
+    const __m256i lanes = _mm256_set1_epi64x(check ? -1ll : 0xFFFFll);
     int n = 0;
     std::ptrdiff_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
         const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 4));
-        unsigned slow = slow16<check>(v0, fromV) | (slow16<check>(v1, fromV) << 4);
-        while (slow != 0) {
-            const int k = __builtin_ctz(slow);
-            slow &= slow - 1;
-            saved[n] = src[i + k];
-            set[n++] = static_cast<std::uint16_t>(i + k);
+        const __m256i m = _mm256_max_epu16(v0, v1);
+        const __m256i high = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(m, threshold), m), lanes);
+        unsigned zero = 0;
+        if (_mm256_testz_si256(high, high) == 0) {
+            const Test16 a = test16<check>(v0, fromV), b = test16<check>(v1, fromV);
+            zero = a.zero | (b.zero << 4);
+            const unsigned slow = a.slow | (b.slow << 4);
+            if (slow != 0) {
+                for (int k = 0; k < 8; ++k) {
+                    saved[n] = src[i + k];
+                    set[n] = static_cast<std::uint16_t>(i + k);
+                    n += static_cast<int>((slow >> k) & 1u);
+                }
+            }
         }
-        for (int k = 0; k < 8; ++k) {
-            const PF_Pixel16& s = src[i + k];
-            const std::uint64_t out = (loadWord(s) & 0xFFFFu) | (std::uint64_t{t[s.red]} << 16) |
-                                      (std::uint64_t{t[s.green]} << 32) | (std::uint64_t{t[s.blue]} << 48);
-            storeWord(dst[i + k], out);
+        if (zero == 0) {
+            for (int k = 0; k < 8; ++k) {
+                storeWord(dst[i + k], lookup16Plain(t, src[i + k]));
+            }
+        } else {
+            for (int k = 0; k < 8; ++k) {
+                // All ones, or zero for a pixel to clear.
+                const std::uint64_t keep = std::uint64_t{(zero >> k) & 1u} - 1u;
+                storeWord(dst[i + k], lookup16Plain(t, src[i + k]) & keep);
+            }
         }
     }
     return rising16(t, from, src, dst, i, count, saved, set, n);
