@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -120,9 +121,13 @@ TEST(ExposureRows, EveryEightBitValueInEachChannel) {
             const double e = set.first, g = set.second;
             const Converter c(param(0, e, g));
             const ExposureRows rows(c);
-            expectRowMatches(
-                c, pixels, [&](const PF_Pixel* s, PF_Pixel* d, std::ptrdiff_t n) { rows.convert8(c, s, d, n); },
-                "8 bits, exposure " + std::to_string(e) + ", gamma " + std::to_string(g));
+            for (bool vector : {true, false}) {
+                expectRowMatches(
+                    c, pixels,
+                    [&](const PF_Pixel* s, PF_Pixel* d, std::ptrdiff_t n) { rows.convert8(c, s, d, n, vector); },
+                    "8 bits, exposure " + std::to_string(e) + ", gamma " + std::to_string(g) +
+                        (vector ? "" : ", portable"));
+            }
         }
     }
 }
@@ -156,9 +161,13 @@ TEST(ExposureRows, EverySixteenBitValueInEachChannel) {
             const double e = set.first, g = set.second;
             const Converter c(param(1, e, g));
             const ExposureRows rows(c);
-            expectRowMatches(
-                c, pixels, [&](const PF_Pixel16* s, PF_Pixel16* d, std::ptrdiff_t n) { rows.convert16(c, s, d, n); },
-                "16 bits, exposure " + std::to_string(e) + ", gamma " + std::to_string(g));
+            for (bool vector : {true, false}) {
+                expectRowMatches(
+                    c, pixels,
+                    [&](const PF_Pixel16* s, PF_Pixel16* d, std::ptrdiff_t n) { rows.convert16(c, s, d, n, vector); },
+                    "16 bits, exposure " + std::to_string(e) + ", gamma " + std::to_string(g) +
+                        (vector ? "" : ", portable"));
+            }
         }
     }
 }
@@ -327,6 +336,142 @@ TEST(ExposureRows, OddLengthsUnalignedStartsAndInPlace) {
             c8.convert(px8[i], want);
         }
         ASSERT_TRUE(samePixel(in8[i], want)) << i;
+    }
+}
+
+// The first channel value whose entry reaches the overflow threshold (the
+// table's size when none does), read off the converter's own table.
+int firstOverflowing(const Converter& c, double threshold) {
+    const std::vector<double>& t = c.getTable();
+    std::size_t i = 0;
+    while (i < t.size() && !(t[i] >= threshold)) {
+        ++i;
+    }
+    return static_cast<int>(i);
+}
+
+// Rows in which overflowing and plain pixels, and alphas of 0, the top and
+// in between, sit next to one another in every arrangement the groups of the
+// vector loop can see: channel values at and around the first overflowing
+// one, random lengths (past the 256-pixel chunks too) and starts, converted
+// into another row and in place, vector and portable loops; the pixels around
+// the row stay untouched.
+template <class P, class Convert>
+void checkMixedRows(const Converter& c, int top, int first, int maxValue, Convert convert, const std::string& what) {
+    std::mt19937 rng(static_cast<unsigned>(first * 7 + top));
+    const int alphas[] = {0, 1, top / 2, top - 1, top, top, top, maxValue};
+    auto channel = [&]() {
+        switch (rng() % 4) {
+        case 0:
+            return static_cast<int>(rng() % static_cast<unsigned>(maxValue + 1));
+        case 1:
+            return std::max(0, std::min(maxValue, first + static_cast<int>(rng() % 5) - 2));
+        case 2:
+            return static_cast<int>(rng() % static_cast<unsigned>(std::max(1, first)));
+        default:
+            return std::min(maxValue, top);
+        }
+    };
+    const P sentinel{7, 7, 7, 7};
+    int failures = 0;
+    for (int trial = 0; trial < 300 && failures < 5; ++trial) {
+        const int start = static_cast<int>(rng() % 8);
+        const int length = trial < 250 ? 1 + static_cast<int>(rng() % 70) : 250 + static_cast<int>(rng() % 600);
+        // Runs of one kind of pixel, so that whole groups agree or disagree.
+        std::vector<P> src(static_cast<std::size_t>(start + length + 8), sentinel);
+        for (int i = start; i < start + length;) {
+            const int run = 1 + static_cast<int>(rng() % 20);
+            const int a = alphas[rng() % 8];
+            const bool same = rng() % 2 == 0;
+            const P base{static_cast<decltype(P::alpha)>(a), static_cast<decltype(P::red)>(channel()),
+                         static_cast<decltype(P::green)>(channel()), static_cast<decltype(P::blue)>(channel())};
+            for (int k = 0; k < run && i < start + length; ++k, ++i) {
+                src[static_cast<std::size_t>(i)] =
+                    same ? base
+                         : P{static_cast<decltype(P::alpha)>(alphas[rng() % 8]),
+                             static_cast<decltype(P::red)>(channel()), static_cast<decltype(P::green)>(channel()),
+                             static_cast<decltype(P::blue)>(channel())};
+            }
+        }
+        for (bool vector : {true, false}) {
+            std::vector<P> dst(src.size(), sentinel);
+            std::vector<P> inPlace = src;
+            convert(src.data() + start, dst.data() + start, length, vector);
+            convert(inPlace.data() + start, inPlace.data() + start, length, vector);
+            for (std::size_t i = 0; i < src.size(); ++i) {
+                P want = src[i];
+                P wantOut = sentinel;
+                if (static_cast<int>(i) >= start && static_cast<int>(i) < start + length) {
+                    c.convert(src[i], want);
+                    wantOut = want;
+                }
+                if (!samePixel(dst[i], wantOut) || !samePixel(inPlace[i], want)) {
+                    ADD_FAILURE() << what << (vector ? "" : ", portable") << ": pixel " << i << " of row (start "
+                                  << start << ", length " << length << ") source " << describe(src[i]) << " gives "
+                                  << describe(dst[i]) << " / in place " << describe(inPlace[i]) << ", converter "
+                                  << describe(want);
+                    if (++failures == 5) {
+                        return;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(ExposureRows, MixedRowsAroundTheOverflowIndex) {
+    // Typical, overexposed, no overflow at all, every value overflowing, a
+    // decreasing curve (negative gamma) and a table of NaNs.
+    const std::pair<double, double> sets[] = {{0.5, 1.2},  {3.0, 1.0},          {-1.0, 1.0}, {8.0, 0.1},
+                                              {1.0, -1.0}, {std::nan(""), 1.0}, {0.0, 2.2}};
+    for (const auto& set : sets) {
+        const std::string what = "exposure " + std::to_string(set.first) + ", gamma " + std::to_string(set.second);
+        {
+            const Converter c(param(0, set.first, set.second));
+            const ExposureRows rows(c);
+            checkMixedRows<PF_Pixel>(
+                c, 255, firstOverflowing(c, 255.5), 255,
+                [&](const PF_Pixel* s, PF_Pixel* d, std::ptrdiff_t n, bool v) { rows.convert8(c, s, d, n, v); },
+                "8 bits, " + what);
+        }
+        {
+            const Converter c(param(1, set.first, set.second));
+            const ExposureRows rows(c);
+            checkMixedRows<PF_Pixel16>(
+                c, 32768, firstOverflowing(c, 32768.5), 65535,
+                [&](const PF_Pixel16* s, PF_Pixel16* d, std::ptrdiff_t n, bool v) { rows.convert16(c, s, d, n, v); },
+                "16 bits, " + what);
+        }
+    }
+}
+
+// A long row in which every pixel is partly transparent and overflows: each
+// chunk sets all of its pixels aside.
+TEST(ExposureRows, RowsOfOnlyOverflowingPartlyTransparentPixels) {
+    const Converter c8(param(0, 3.0, 1.0));
+    const ExposureRows rows8(c8);
+    std::vector<PF_Pixel> px8;
+    for (int i = 0; i < 1000; ++i) {
+        px8.push_back(PF_Pixel{static_cast<A_u_char>(1 + i % 254), static_cast<A_u_char>(200 + i % 56),
+                               static_cast<A_u_char>(i % 256), 120});
+    }
+    for (bool vector : {true, false}) {
+        expectRowMatches(
+            c8, px8, [&](const PF_Pixel* s, PF_Pixel* d, std::ptrdiff_t n) { rows8.convert8(c8, s, d, n, vector); },
+            "8 bits, all overflowing");
+    }
+    const Converter c16(param(1, 3.0, 1.0));
+    const ExposureRows rows16(c16);
+    std::vector<PF_Pixel16> px16;
+    for (int i = 0; i < 1000; ++i) {
+        px16.push_back(PF_Pixel16{static_cast<A_u_short>(1 + i * 31 % 32767), static_cast<A_u_short>(20000 + i),
+                                  static_cast<A_u_short>(i * 37), 32768});
+    }
+    for (bool vector : {true, false}) {
+        expectRowMatches(
+            c16, px16,
+            [&](const PF_Pixel16* s, PF_Pixel16* d, std::ptrdiff_t n) { rows16.convert16(c16, s, d, n, vector); },
+            "16 bits, all overflowing");
     }
 }
 

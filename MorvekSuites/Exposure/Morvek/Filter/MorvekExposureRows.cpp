@@ -299,12 +299,14 @@ __attribute__((target("avx2"))) int overflowPixels4(const double* table, double 
 
 template <class Pixel, class Channel, class NewAlpha>
 inline void overflowPixels(const double* table, double top, unsigned lastIndex, NewAlpha newAlpha, const Pixel* saved,
-                           Pixel* dst, const std::uint16_t* set, int count) {
+                           Pixel* dst, const std::uint16_t* set, int count, bool vector) {
     int n = 0;
 #ifdef MORVEK_ROWS_AVX2
-    if (count >= 4 && hasAvx2()) {
+    if (vector && count >= 4) {
         n = overflowPixels4<Pixel, Channel>(table, top, lastIndex, sizeof(Channel) == 2, saved, dst, set, count);
     }
+#else
+    (void)vector;
 #endif
     for (; n < count; ++n) {
         const Pixel s = saved[n];
@@ -330,16 +332,18 @@ inline void overflowPixels(const double* table, double top, unsigned lastIndex, 
     }
 }
 
+// `vector`: the processor has AVX2.
 inline void overflowPixels8(const double* table, const PF_Pixel* saved, PF_Pixel* dst, const std::uint16_t* set,
-                            int count) {
+                            int count, bool vector) {
     overflowPixels<PF_Pixel, A_u_char>(
-        table, 255.0, 255u, [](double m, double a) { return (m * a) / 255.0; }, saved, dst, set, count);
+        table, 255.0, 255u, [](double m, double a) { return (m * a) / 255.0; }, saved, dst, set, count, vector);
 }
 
 inline void overflowPixels16(const double* table, const PF_Pixel16* saved, PF_Pixel16* dst, const std::uint16_t* set,
-                             int count) {
+                             int count, bool vector) {
     overflowPixels<PF_Pixel16, A_u_short>(
-        table, 32768.0, 32768u, [](double m, double a) { return (m * a) * 3.0517578125e-05; }, saved, dst, set, count);
+        table, 32768.0, 32768u, [](double m, double a) { return (m * a) * 3.0517578125e-05; }, saved, dst, set, count,
+        vector);
 }
 
 // The overflowing pixels that a pass over a table that never decreases set
@@ -349,7 +353,7 @@ inline void overflowPixels16(const double* table, const PF_Pixel16* saved, PF_Pi
 // the last group in saved/set, compacted.
 template <class Pixel, class Overflow>
 void finishSetAside(const Exposure::Impl::ColorConverter& converter, unsigned top, Pixel* saved, Pixel* dst,
-                    std::uint16_t* set, int count, Overflow overflow) {
+                    std::uint16_t* set, int count, bool vector, Overflow overflow) {
     int kept = 0;
     for (int n = 0; n < count; ++n) {
         const Pixel s = saved[n];
@@ -364,7 +368,7 @@ void finishSetAside(const Exposure::Impl::ColorConverter& converter, unsigned to
             ++kept;
         }
     }
-    overflow(converter.getTable().data(), saved, dst, set, kept);
+    overflow(converter.getTable().data(), saved, dst, set, kept, vector);
 }
 
 // ---- 8 bits ---------------------------------------------------------------
@@ -659,11 +663,14 @@ inline int general16(const Exposure::Impl::ColorConverter& converter, const std:
 
 } // namespace
 
-void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n) const {
+void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n,
+                            bool vector) const {
     const std::uint64_t* t = table8.data();
     const double* values = converter.getTable().data();
 #ifdef MORVEK_ROWS_AVX2
-    const bool vector = hasAvx2();
+    vector = vector && hasAvx2();
+#else
+    (void)vector;
 #endif
     PF_Pixel saved[kChunk];
     std::uint16_t set[kChunk];
@@ -672,7 +679,7 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
         const PF_Pixel* s = src + start;
         PF_Pixel* d = dst + start;
         if (overflowFrom8 < 0) {
-            overflowPixels8(values, saved, d, set, general8(converter, t, s, d, count, saved, set));
+            overflowPixels8(values, saved, d, set, general8(converter, t, s, d, count, saved, set), vector);
             continue;
         }
         const auto from = static_cast<unsigned>(overflowFrom8);
@@ -685,16 +692,18 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
         {
             setAside = rising8(t, from, s, d, 0, count, saved, set, 0);
         }
-        finishSetAside(converter, 255u, saved, d, set, setAside, overflowPixels8);
+        finishSetAside(converter, 255u, saved, d, set, setAside, vector, overflowPixels8);
     }
 }
 
-void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst,
-                             std::ptrdiff_t n) const {
+void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t n,
+                             bool vector) const {
     const std::uint16_t* t = table16.data();
     const double* values = converter.getTable().data();
 #ifdef MORVEK_ROWS_AVX2
-    const bool vector = hasAvx2();
+    vector = vector && hasAvx2();
+#else
+    (void)vector;
 #endif
     PF_Pixel16 saved[kChunk];
     std::uint16_t set[kChunk];
@@ -703,7 +712,7 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
         const PF_Pixel16* s = src + start;
         PF_Pixel16* d = dst + start;
         if (overflowFrom16 < 0) {
-            overflowPixels16(values, saved, d, set, general16(converter, t, s, d, count, saved, set));
+            overflowPixels16(values, saved, d, set, general16(converter, t, s, d, count, saved, set), vector);
             continue;
         }
         const auto from = static_cast<unsigned>(overflowFrom16);
@@ -717,7 +726,7 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
         {
             setAside = rising16(t, from, s, d, 0, count, saved, set, 0);
         }
-        finishSetAside(converter, 32768u, saved, d, set, setAside, overflowPixels16);
+        finishSetAside(converter, 32768u, saved, d, set, setAside, vector, overflowPixels16);
     }
 }
 

@@ -8,7 +8,11 @@
 // reaches the threshold exactly when one of them does). So does an opaque
 // pixel (the rule scales its colour by A/A' = 1), and a transparent one whose
 // colour overflows becomes 0; only partly transparent overflowing pixels go
-// through the converter.
+// through the converter's rule (set aside with their source, several at a
+// time). For a curve that never decreases (every valid gamma), a pixel
+// overflows exactly when its largest colour value reaches the first
+// overflowing index, which whole groups of pixels are compared against at
+// once; with AVX2 the 8-bit colour is looked up with byte shuffles.
 // 32 bits: at gamma 1 the power is the identity; otherwise the powers of a
 // run of pixels are computed together through a table built for the frame's
 // exponent (FixedPow), each equal to powFloat's.
@@ -36,8 +40,12 @@ public:
     // Converts n pixels from src to dst (which may be src itself: every pixel
     // is read before it is written). `converter` must be the one these rows
     // were built from; the 8- and 16-bit forms need it built for that depth.
-    void convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n) const;
-    void convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t n) const;
+    // `vector` false forces the portable loops at 8 and 16 bits (for the
+    // tests).
+    void convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n,
+                  bool vector = true) const;
+    void convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t n,
+                   bool vector = true) const;
     void convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n) const;
 
 private:
