@@ -173,6 +173,34 @@ int overflowFrom(const std::vector<double>& table, double threshold) {
     return static_cast<int>(first);
 }
 
+// The blocks of the 8-bit vector code (layout in rising8Avx2): the tables,
+// the offsets 16k - 128, and the byte moves that pack the colour of a fourth
+// group of pixels into the alpha bytes of three others and back. Alpha sits
+// at bytes 0, 4, 8 and 12 of each half.
+void fillShuffleBlocks(const std::uint8_t* values, std::uint8_t (*blocks)[32]) {
+    for (int k = 0; k < 16; ++k) {
+        for (int b = 0; b < 32; ++b) {
+            blocks[k][b] = values[16 * k + b % 16];
+            blocks[16 + k][b] = static_cast<std::uint8_t>(16 * k - 128);
+        }
+    }
+    const int colour[12] = {1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15};
+    for (int j = 0; j < 3; ++j) {
+        std::uint8_t* take = blocks[32 + j];
+        std::uint8_t* give = blocks[35 + j];
+        for (int b = 0; b < 32; ++b) {
+            take[b] = 0x80; // the shuffle writes 0
+            give[b] = 0x80;
+        }
+        for (int half = 0; half < 32; half += 16) {
+            for (int q = 0; q < 4; ++q) {
+                take[half + 4 * q] = static_cast<std::uint8_t>(colour[4 * j + q]);
+                give[half + colour[4 * j + q]] = static_cast<std::uint8_t>(4 * q);
+            }
+        }
+    }
+}
+
 } // namespace
 
 ExposureRows::ExposureRows(const Converter& converter) {
@@ -181,15 +209,17 @@ ExposureRows::ExposureRows(const Converter& converter) {
     if (bpc == 0 && table.size() == 256) {
         overflowFrom8 = overflowFrom(table, 255.5);
         table8.resize(3 * 256);
-        rounded8.resize(256);
+        std::uint8_t shuffle8Values[256];
         for (std::size_t i = 0; i < 256; ++i) {
             const std::uint64_t flags = (table[i] >= 255.5 ? kOverflow8 : 0) | (std::isnan(table[i]) ? kNaN8 : 0);
             const std::uint64_t v = roundEntry(table[i], 255.0);
-            rounded8[i] = static_cast<std::uint8_t>(v);
+            shuffle8Values[i] = static_cast<std::uint8_t>(v);
             table8[i] = (v << 8) | flags;        // red: second byte
             table8[256 + i] = (v << 16) | flags; // green: third byte
             table8[512 + i] = (v << 24) | flags; // blue: fourth byte
         }
+        shuffle8.resize(38);
+        fillShuffleBlocks(shuffle8Values, &shuffle8[0].bytes);
     } else if (bpc == 1 && table.size() == 32769) {
         const int from = overflowFrom(table, 32768.5);
         // Values above 32768 read entry 32768, so they overflow exactly when
@@ -417,75 +447,127 @@ __attribute__((target("avx2"))) inline Test8 test8(__m256i v, __m256i fromV) {
                  _mm256_andnot_si256(calm, transparent)};
 }
 
-// T[x] for every byte x of 32 at once, T non-decreasing, from lut[k] = T[16k
-// .. 16k + 15] in both halves. With xs = x - 128 as a signed byte, the
+// T[x] for every byte x of N vectors at once, T non-decreasing, from lut[k] =
+// T[16k .. 16k + 15] in both halves. With xs = x - 128 as a signed byte, the
 // saturating xs - (16k - 128) is x - 16k where that lies in 0..15, negative
 // (bit 7 set: the shuffle gives 0) below, and 16..127 above, where the
 // shuffle gives an entry of a lower block, at most T[x]. The largest of the
 // sixteen is T[x].
-struct Bytes2 {
-    __m256i a, b;
-};
-__attribute__((target("avx2"))) inline Bytes2 lookupBytes(__m256i x0, __m256i x1, const __m256i* lut,
-                                                          const __m256i* offset) {
-    const __m256i bias = _mm256_set1_epi8(-128);
-    const __m256i xs0 = _mm256_xor_si256(x0, bias);
-    const __m256i xs1 = _mm256_xor_si256(x1, bias);
-    __m256i r0 = _mm256_setzero_si256();
-    __m256i r1 = _mm256_setzero_si256();
+template <int N>
+__attribute__((target("avx2"), always_inline)) inline void lookupBytes(const __m256i* x, __m256i* y, const __m256i* lut,
+                                                                       const __m256i* offset) {
+    __m256i xs[N];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+        xs[j] = _mm256_xor_si256(x[j], _mm256_set1_epi8(-128));
+        y[j] = _mm256_setzero_si256();
+    }
 #pragma GCC unroll 16
     for (int k = 0; k < 16; ++k) {
-        r0 = _mm256_max_epu8(r0, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs0, offset[k])));
-        r1 = _mm256_max_epu8(r1, _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs1, offset[k])));
+#pragma GCC unroll 4
+        for (int j = 0; j < N; ++j) {
+            y[j] = _mm256_max_epu8(y[j], _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs[j], offset[k])));
+        }
     }
-    return Bytes2{r0, r1};
 }
 
-// rising8 sixteen pixels at a time: the colour through byte shuffles; one
-// test per group whether any colour reaches the overflow index, and only then
-// the pixels to set aside or clear.
-__attribute__((target("avx2"))) int rising8Avx2(const std::uint8_t* rounded, const std::uint64_t* t, unsigned from,
+// Tests N groups of eight pixels at x (pixels i.. of src) against the overflow
+// index: appends those to set aside to saved/set (returning the new count) and
+// gives in zero[j] the pixels of group j to clear. One test of all N groups
+// together first: most groups have no colour at the overflow index.
+template <int N>
+__attribute__((target("avx2"), always_inline)) inline int
+testGroups8(const __m256i* x, __m256i fromV, const PF_Pixel* src, std::ptrdiff_t i, PF_Pixel* saved, std::uint16_t* set,
+            int n, __m256i* zero) {
+    __m256i m = x[0];
+#pragma GCC unroll 4
+    for (int j = 1; j < N; ++j) {
+        m = _mm256_max_epu8(m, x[j]);
+    }
+    const __m256i high = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(m, fromV), m),
+                                          _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u)));
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+        zero[j] = _mm256_setzero_si256();
+    }
+    if (_mm256_testz_si256(high, high) != 0) {
+        return n;
+    }
+    std::uint32_t slow = 0;
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+        const Test8 t = test8(x[j], fromV);
+        zero[j] = t.zero;
+        slow |= t.slow << (8 * j);
+    }
+    if (slow != 0) {
+        for (int k = 0; k < 8 * N; ++k) {
+            saved[n] = src[i + k];
+            set[n] = static_cast<std::uint16_t>(i + k);
+            n += static_cast<int>((slow >> k) & 1u);
+        }
+    }
+    return n;
+}
+
+// rising8 with AVX2: the colour through byte shuffles, 32 pixels at a time
+// (then 16), and the overflow tests per group. `blocks` holds the sixteen
+// tables, the sixteen offsets, and three blocks each that take four of the
+// twelve colour bytes of each half of a fourth group of pixels into the alpha
+// bytes of the other three, and give them back (so 32 pixels take three
+// vectors of table shuffles instead of four).
+__attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, const std::uint64_t* t, unsigned from,
                                                 const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t count,
                                                 PF_Pixel* saved, std::uint16_t* set) {
-    // The tables and the offsets 16k - 128, kept in memory (too many for the
-    // registers).
-    __m256i lut[16], offset[16];
-    for (int k = 0; k < 16; ++k) {
-        lut[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rounded + 16 * k)));
-        offset[k] = _mm256_set1_epi8(static_cast<char>(16 * k - 128));
-    }
+    const __m256i* lut = blocks;
+    const __m256i* offset = blocks + 16;
+    const __m256i* take = blocks + 32;
+    const __m256i* give = blocks + 35;
     const bool check = from <= 255;
     const __m256i fromV = _mm256_set1_epi8(static_cast<char>(check ? from : 255u));
-    const __m256i colour = _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u));
     const __m256i alpha = _mm256_set1_epi32(0xFF);
     int n = 0;
     std::ptrdiff_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));
-        __m256i zero0 = _mm256_setzero_si256(), zero1 = _mm256_setzero_si256();
-        if (check) {
-            const __m256i m = _mm256_max_epu8(x0, x1);
-            const __m256i high = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(m, fromV), m), colour);
-            if (_mm256_testz_si256(high, high) == 0) {
-                const Test8 a = test8(x0, fromV), b = test8(x1, fromV);
-                zero0 = a.zero;
-                zero1 = b.zero;
-                const unsigned slow = a.slow | (b.slow << 8);
-                if (slow != 0) {
-                    for (int k = 0; k < 16; ++k) {
-                        saved[n] = src[i + k];
-                        set[n] = static_cast<std::uint16_t>(i + k);
-                        n += static_cast<int>((slow >> k) & 1u);
-                    }
-                }
-            }
+    for (; i + 32 <= count; i += 32) {
+        __m256i x[4], zero[4], packed[3], y[3];
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            x[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8 * j));
         }
-        const Bytes2 y = lookupBytes(x0, x1, lut, offset);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
-                            _mm256_andnot_si256(zero0, _mm256_blendv_epi8(y.a, x0, alpha)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8),
-                            _mm256_andnot_si256(zero1, _mm256_blendv_epi8(y.b, x1, alpha)));
+        if (check) {
+            n = testGroups8<4>(x, fromV, src, i, saved, set, n, zero);
+        } else {
+            zero[0] = zero[1] = zero[2] = zero[3] = _mm256_setzero_si256();
+        }
+#pragma GCC unroll 4
+        for (int j = 0; j < 3; ++j) {
+            packed[j] = _mm256_blendv_epi8(x[j], _mm256_shuffle_epi8(x[3], take[j]), alpha);
+        }
+        lookupBytes<3>(packed, y, lut, offset);
+        __m256i last = _mm256_and_si256(x[3], alpha);
+#pragma GCC unroll 4
+        for (int j = 0; j < 3; ++j) {
+            last = _mm256_or_si256(last, _mm256_shuffle_epi8(y[j], give[j]));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8 * j),
+                                _mm256_andnot_si256(zero[j], _mm256_blendv_epi8(y[j], x[j], alpha)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 24), _mm256_andnot_si256(zero[3], last));
+    }
+    for (; i + 16 <= count; i += 16) {
+        __m256i x[2], zero[2], y[2];
+        x[0] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        x[1] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));
+        if (check) {
+            n = testGroups8<2>(x, fromV, src, i, saved, set, n, zero);
+        } else {
+            zero[0] = zero[1] = _mm256_setzero_si256();
+        }
+        lookupBytes<2>(x, y, lut, offset);
+#pragma GCC unroll 4
+        for (int j = 0; j < 2; ++j) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8 * j),
+                                _mm256_andnot_si256(zero[j], _mm256_blendv_epi8(y[j], x[j], alpha)));
+        }
     }
     return rising8(t, from, src, dst, i, count, saved, set, n);
 }
@@ -686,7 +768,7 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
         int setAside = 0;
 #ifdef MORVEK_ROWS_AVX2
         if (vector) {
-            setAside = rising8Avx2(rounded8.data(), t, from, s, d, count, saved, set);
+            setAside = rising8Avx2(reinterpret_cast<const __m256i*>(shuffle8.data()), t, from, s, d, count, saved, set);
         } else
 #endif
         {

@@ -54,8 +54,13 @@ private:
     // word, bit 32 set when the entry overflows, bit 33 when it is not a
     // number.
     std::vector<std::uint64_t> table8;
-    // 8 bits: the rounded values alone (256 bytes), for the vector code.
-    std::vector<std::uint8_t> rounded8;
+    // 8 bits, for the vector code: the rounded values as sixteen tables of
+    // sixteen, each in both halves of a block; then the blocks of constants
+    // that code shuffles with.
+    struct alignas(32) Block {
+        std::uint8_t bytes[32];
+    };
+    std::vector<Block> shuffle8;
     // 16 bits: 65536 entries (indices above 32768 read entry 32768, as the
     // converter does), each the rounded value (0..32768). For a table that
     // decreases somewhere or holds NaNs, kOverflow16 marks an entry that
