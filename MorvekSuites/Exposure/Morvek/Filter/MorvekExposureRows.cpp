@@ -280,7 +280,7 @@ __attribute__((target("avx2"))) inline __m128i roundLanes(__m256d v, __m256d top
 // 16-bit new alpha (M A) 2^-15 instead of the 8-bit (M A) / 255.
 template <class Pixel, class Channel>
 __attribute__((target("avx2"))) int overflowPixels4(const double* table, double top, unsigned lastIndex, bool bySixteen,
-                                                    const Pixel* saved, Pixel* dst, const std::uint16_t* set,
+                                                    const Pixel* saved, Pixel* dst, const std::uint32_t* set,
                                                     int count) {
     const __m256d vtop = _mm256_set1_pd(top);
     auto entry = [&](unsigned c) { return table[c > lastIndex ? lastIndex : c]; };
@@ -329,7 +329,7 @@ __attribute__((target("avx2"))) int overflowPixels4(const double* table, double 
 
 template <class Pixel, class Channel, class NewAlpha>
 inline void overflowPixels(const double* table, double top, unsigned lastIndex, NewAlpha newAlpha, const Pixel* saved,
-                           Pixel* dst, const std::uint16_t* set, int count, bool vector) {
+                           Pixel* dst, const std::uint32_t* set, int count, bool vector) {
     int n = 0;
 #ifdef MORVEK_ROWS_AVX2
     if (vector && count >= 4) {
@@ -363,13 +363,13 @@ inline void overflowPixels(const double* table, double top, unsigned lastIndex, 
 }
 
 // `vector`: the processor has AVX2.
-inline void overflowPixels8(const double* table, const PF_Pixel* saved, PF_Pixel* dst, const std::uint16_t* set,
+inline void overflowPixels8(const double* table, const PF_Pixel* saved, PF_Pixel* dst, const std::uint32_t* set,
                             int count, bool vector) {
     overflowPixels<PF_Pixel, A_u_char>(
         table, 255.0, 255u, [](double m, double a) { return (m * a) / 255.0; }, saved, dst, set, count, vector);
 }
 
-inline void overflowPixels16(const double* table, const PF_Pixel16* saved, PF_Pixel16* dst, const std::uint16_t* set,
+inline void overflowPixels16(const double* table, const PF_Pixel16* saved, PF_Pixel16* dst, const std::uint32_t* set,
                              int count, bool vector) {
     overflowPixels<PF_Pixel16, A_u_short>(
         table, 32768.0, 32768u, [](double m, double a) { return (m * a) * 3.0517578125e-05; }, saved, dst, set, count,
@@ -383,7 +383,7 @@ inline void overflowPixels16(const double* table, const PF_Pixel16* saved, PF_Pi
 // the last group in saved/set, compacted.
 template <class Pixel, class Overflow>
 void finishSetAside(const Exposure::Impl::ColorConverter& converter, unsigned top, Pixel* saved, Pixel* dst,
-                    std::uint16_t* set, int count, bool vector, Overflow overflow) {
+                    std::uint32_t* set, int count, bool vector, Overflow overflow) {
     int kept = 0;
     for (int n = 0; n < count; ++n) {
         const Pixel s = saved[n];
@@ -411,18 +411,23 @@ inline std::uint32_t lookup8(const std::uint64_t* t, std::uint32_t px) {
 }
 
 // Pixels begin..count of a chunk through a table that never decreases: every
-// pixel is written; those with a colour index at or above `from` and alpha
-// other than 255 are also appended to saved/set. Returns the new count.
+// pixel is written; of those with a colour index at or above `from`, the
+// transparent ones are cleared and those with alpha other than 255 appended
+// to saved/set. Returns the new count.
 inline int rising8(const std::uint64_t* t, unsigned from, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t begin,
-                   std::ptrdiff_t count, PF_Pixel* saved, std::uint16_t* set, int n) {
+                   std::ptrdiff_t count, PF_Pixel* saved, std::uint32_t* set, int n) {
     for (std::ptrdiff_t i = begin; i < count; ++i) {
         const std::uint32_t px = loadWord(src[i]);
         const std::uint32_t r = (px >> 8) & 0xFFu, g = (px >> 16) & 0xFFu, b = px >> 24;
         const std::uint32_t m = r > g ? (r > b ? r : b) : (g > b ? g : b);
+        const std::uint32_t a = px & 0xFFu;
+        const std::uint32_t over = m >= from ? 1u : 0u;
         storeWord(saved[n], px);
-        set[n] = static_cast<std::uint16_t>(i);
-        n += static_cast<int>((m >= from) & ((px & 0xFFu) != 0xFFu));
-        storeWord(dst[i], lookup8(t, px));
+        set[n] = static_cast<std::uint32_t>(i);
+        n += static_cast<int>(over & (a != 0 ? 1u : 0u) & (a != 0xFFu ? 1u : 0u));
+        // A transparent pixel that overflows becomes 0.
+        const std::uint32_t clear = over & (a == 0 ? 1u : 0u);
+        storeWord(dst[i], lookup8(t, px) & (clear - 1u));
     }
     return n;
 }
@@ -471,14 +476,62 @@ __attribute__((target("avx2"), always_inline)) inline void lookupBytes(const __m
     }
 }
 
-// Tests N groups of eight pixels at x (pixels i.. of src) against the overflow
+// For each 8-bit mask, the positions of its set bits in order, four bits
+// each from the lowest.
+struct Compaction {
+    std::uint32_t positions[256];
+};
+constexpr Compaction makeCompaction() {
+    Compaction c{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        int out = 0;
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            if ((mask & (1u << bit)) != 0) {
+                c.positions[mask] |= bit << (4 * out++);
+            }
+        }
+    }
+    return c;
+}
+constexpr Compaction kCompaction = makeCompaction();
+
+// Appends the pixels of x (8-bit, pixel `first` on) selected by `mask` to
+// saved/set, in order; writes eight entries, of which popcount(mask) count.
+__attribute__((target("avx2"))) inline int append8(__m256i x, unsigned mask, std::uint32_t first, PF_Pixel* saved,
+                                                   std::uint32_t* set, int n) {
+    const __m256i lanes =
+        _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kCompaction.positions[mask])),
+                                           _mm256_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28)),
+                         _mm256_set1_epi32(7));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(saved + n), _mm256_permutevar8x32_epi32(x, lanes));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(set + n),
+                        _mm256_add_epi32(lanes, _mm256_set1_epi32(static_cast<int>(first))));
+    return n + __builtin_popcount(mask);
+}
+
+// The same for four 16-bit pixels (mask below 16).
+__attribute__((target("avx2"))) inline int append16(__m256i x, unsigned mask, std::uint32_t first, PF_Pixel16* saved,
+                                                    std::uint32_t* set, int n) {
+    const __m256i packed = _mm256_set1_epi32(static_cast<int>(kCompaction.positions[mask]));
+    const __m256i pixel =
+        _mm256_and_si256(_mm256_srlv_epi32(packed, _mm256_setr_epi32(0, 0, 4, 4, 8, 8, 12, 12)), _mm256_set1_epi32(7));
+    const __m256i halves = _mm256_add_epi32(_mm256_add_epi32(pixel, pixel), _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(saved + n), _mm256_permutevar8x32_epi32(x, halves));
+    const __m256i lanes = _mm256_and_si256(_mm256_srlv_epi32(packed, _mm256_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28)),
+                                           _mm256_set1_epi32(7));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(set + n),
+                        _mm256_add_epi32(lanes, _mm256_set1_epi32(static_cast<int>(first))));
+    return n + __builtin_popcount(mask);
+}
+
+// Tests N groups of eight pixels at x (pixels i.. of the chunk) against the overflow
 // index: appends those to set aside to saved/set (returning the new count) and
 // gives in zero[j] the pixels of group j to clear. One test of all N groups
 // together first: most groups have no colour at the overflow index.
 template <int N>
-__attribute__((target("avx2"), always_inline)) inline int
-testGroups8(const __m256i* x, __m256i fromV, const PF_Pixel* src, std::ptrdiff_t i, PF_Pixel* saved, std::uint16_t* set,
-            int n, __m256i* zero) {
+__attribute__((target("avx2"), always_inline)) inline int testGroups8(const __m256i* x, __m256i fromV, std::ptrdiff_t i,
+                                                                      PF_Pixel* saved, std::uint32_t* set, int n,
+                                                                      __m256i* zero) {
     __m256i m = x[0];
 #pragma GCC unroll 4
     for (int j = 1; j < N; ++j) {
@@ -501,10 +554,9 @@ testGroups8(const __m256i* x, __m256i fromV, const PF_Pixel* src, std::ptrdiff_t
         slow |= t.slow << (8 * j);
     }
     if (slow != 0) {
-        for (int k = 0; k < 8 * N; ++k) {
-            saved[n] = src[i + k];
-            set[n] = static_cast<std::uint16_t>(i + k);
-            n += static_cast<int>((slow >> k) & 1u);
+#pragma GCC unroll 4
+        for (int j = 0; j < N; ++j) {
+            n = append8(x[j], (slow >> (8 * j)) & 0xFFu, static_cast<std::uint32_t>(i + 8 * j), saved, set, n);
         }
     }
     return n;
@@ -518,7 +570,7 @@ testGroups8(const __m256i* x, __m256i fromV, const PF_Pixel* src, std::ptrdiff_t
 // vectors of table shuffles instead of four).
 __attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, const std::uint64_t* t, unsigned from,
                                                 const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t count,
-                                                PF_Pixel* saved, std::uint16_t* set) {
+                                                PF_Pixel* saved, std::uint32_t* set) {
     const __m256i* lut = blocks;
     const __m256i* offset = blocks + 16;
     const __m256i* take = blocks + 32;
@@ -535,7 +587,7 @@ __attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, const std
             x[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8 * j));
         }
         if (check) {
-            n = testGroups8<4>(x, fromV, src, i, saved, set, n, zero);
+            n = testGroups8<4>(x, fromV, i, saved, set, n, zero);
         } else {
             zero[0] = zero[1] = zero[2] = zero[3] = _mm256_setzero_si256();
         }
@@ -558,7 +610,7 @@ __attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, const std
         x[0] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
         x[1] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));
         if (check) {
-            n = testGroups8<2>(x, fromV, src, i, saved, set, n, zero);
+            n = testGroups8<2>(x, fromV, i, saved, set, n, zero);
         } else {
             zero[0] = zero[1] = _mm256_setzero_si256();
         }
@@ -576,7 +628,7 @@ __attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, const std
 // Any other table (one that decreases somewhere, or holds NaNs): the entries'
 // flags decide pixel by pixel.
 inline int general8(const Exposure::Impl::ColorConverter& converter, const std::uint64_t* t, const PF_Pixel* src,
-                    PF_Pixel* dst, std::ptrdiff_t count, PF_Pixel* saved, std::uint16_t* set) {
+                    PF_Pixel* dst, std::ptrdiff_t count, PF_Pixel* saved, std::uint32_t* set) {
     int n = 0;
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const std::uint32_t px = loadWord(src[i]);
@@ -592,7 +644,7 @@ inline int general8(const Exposure::Impl::ColorConverter& converter, const std::
             dst[i] = PF_Pixel{0, 0, 0, 0}; // transparent and overflowing
         } else {
             saved[n] = src[i];
-            set[n++] = static_cast<std::uint16_t>(i);
+            set[n++] = static_cast<std::uint32_t>(i);
         }
     }
     return n;
@@ -612,13 +664,13 @@ inline std::uint64_t lookup16(const std::uint16_t* t, std::uint64_t px) {
 // As rising8, at 16 bits: set aside when a colour value is at or above
 // `from` and alpha is not 32768.
 inline int rising16(const std::uint16_t* t, unsigned from, const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t begin,
-                    std::ptrdiff_t count, PF_Pixel16* saved, std::uint16_t* set, int n) {
+                    std::ptrdiff_t count, PF_Pixel16* saved, std::uint32_t* set, int n) {
     for (std::ptrdiff_t i = begin; i < count; ++i) {
         const std::uint64_t px = loadWord(src[i]);
         const std::uint64_t r = (px >> 16) & 0xFFFFu, g = (px >> 32) & 0xFFFFu, b = px >> 48;
         const std::uint64_t m = r > g ? (r > b ? r : b) : (g > b ? g : b);
         storeWord(saved[n], px);
-        set[n] = static_cast<std::uint16_t>(i);
+        set[n] = static_cast<std::uint32_t>(i);
         n += static_cast<int>((m >= from) & ((px & 0xFFFFu) != 32768u));
         storeWord(dst[i], lookup16(t, px));
     }
@@ -663,7 +715,7 @@ inline std::uint64_t lookup16Plain(const std::uint16_t* t, const PF_Pixel16& s) 
 template <bool check>
 __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigned from, const PF_Pixel16* src,
                                                  PF_Pixel16* dst, std::ptrdiff_t count, PF_Pixel16* saved,
-                                                 std::uint16_t* set) {
+                                                 std::uint32_t* set) {
     const std::uint64_t f = check ? from : 0u;
     const __m256i fromV = _mm256_set1_epi64x(static_cast<long long>((f << 16) | (f << 32) | (f << 48)));
     // Any lane at or above its threshold: `from` for colour, 32769 for alpha.
@@ -680,13 +732,9 @@ __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigne
         if (_mm256_testz_si256(high, high) == 0) {
             const Test16 a = test16<check>(v0, fromV), b = test16<check>(v1, fromV);
             zero = a.zero | (b.zero << 4);
-            const unsigned slow = a.slow | (b.slow << 4);
-            if (slow != 0) {
-                for (int k = 0; k < 8; ++k) {
-                    saved[n] = src[i + k];
-                    set[n] = static_cast<std::uint16_t>(i + k);
-                    n += static_cast<int>((slow >> k) & 1u);
-                }
+            if ((a.slow | b.slow) != 0) {
+                n = append16(v0, a.slow, static_cast<std::uint32_t>(i), saved, set, n);
+                n = append16(v1, b.slow, static_cast<std::uint32_t>(i + 4), saved, set, n);
             }
         }
         if (zero == 0) {
@@ -707,7 +755,7 @@ __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigne
 
 // Any other table: the entries' codes decide pixel by pixel.
 inline int general16(const Exposure::Impl::ColorConverter& converter, const std::uint16_t* t, const PF_Pixel16* src,
-                     PF_Pixel16* dst, std::ptrdiff_t count, PF_Pixel16* saved, std::uint16_t* set) {
+                     PF_Pixel16* dst, std::ptrdiff_t count, PF_Pixel16* saved, std::uint32_t* set) {
     int n = 0;
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const std::uint64_t px = loadWord(src[i]);
@@ -722,7 +770,7 @@ inline int general16(const Exposure::Impl::ColorConverter& converter, const std:
             }
             if (a != 0 && a != 32768) {
                 saved[n] = src[i];
-                set[n++] = static_cast<std::uint16_t>(i);
+                set[n++] = static_cast<std::uint32_t>(i);
                 continue;
             }
             if (a == 0) {
@@ -754,8 +802,8 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
 #else
     (void)vector;
 #endif
-    PF_Pixel saved[kChunk];
-    std::uint16_t set[kChunk];
+    PF_Pixel saved[kChunk + 8];
+    std::uint32_t set[kChunk + 8];
     for (std::ptrdiff_t start = 0; start < n; start += kChunk) {
         const std::ptrdiff_t count = n - start < kChunk ? n - start : kChunk;
         const PF_Pixel* s = src + start;
@@ -774,7 +822,8 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
         {
             setAside = rising8(t, from, s, d, 0, count, saved, set, 0);
         }
-        finishSetAside(converter, 255u, saved, d, set, setAside, vector, overflowPixels8);
+        // Only partly transparent pixels are set aside here.
+        overflowPixels8(values, saved, d, set, setAside, vector);
     }
 }
 
@@ -787,8 +836,8 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
 #else
     (void)vector;
 #endif
-    PF_Pixel16 saved[kChunk];
-    std::uint16_t set[kChunk];
+    PF_Pixel16 saved[kChunk + 8];
+    std::uint32_t set[kChunk + 8];
     for (std::ptrdiff_t start = 0; start < n; start += kChunk) {
         const std::ptrdiff_t count = n - start < kChunk ? n - start : kChunk;
         const PF_Pixel16* s = src + start;
