@@ -376,14 +376,23 @@ inline void overflowPixels16(const double* table, const PF_Pixel16* saved, PF_Pi
         vector);
 }
 
-// The overflowing pixels that a pass over a table that never decreases set
-// aside (every pixel with a colour at or above the overflow index and alpha
-// other than the top): a transparent one becomes 0, alpha above the top (16
-// bits) goes through the converter, the rest take the overflow rule. Keeps
-// the last group in saved/set, compacted.
+// The 16-bit pixels that a pass over a table that never decreases set aside
+// (alpha above the top, or a colour at or above the overflow index with alpha
+// other than the top): a transparent one becomes 0, alpha above the top goes
+// through the converter, the rest take the overflow rule (compacted in
+// saved/set first when there are others).
 template <class Pixel, class Overflow>
 void finishSetAside(const Exposure::Impl::ColorConverter& converter, unsigned top, Pixel* saved, Pixel* dst,
                     std::uint32_t* set, int count, bool vector, Overflow overflow) {
+    // Usually every one of them takes the rule.
+    bool plain = true;
+    for (int n = 0; n < count; ++n) {
+        plain = plain && saved[n].alpha != 0 && saved[n].alpha <= top;
+    }
+    if (plain) {
+        overflow(converter.getTable().data(), saved, dst, set, count, vector);
+        return;
+    }
     int kept = 0;
     for (int n = 0; n < count; ++n) {
         const Pixel s = saved[n];
