@@ -275,53 +275,67 @@ __attribute__((target("avx2"))) inline __m128i roundLanes(__m256d v, __m256d top
     return _mm256_cvttpd_epi32(x);
 }
 
-// Four set-aside pixels at a time: the same double operations lane by lane
-// (no fused multiply-add), so the same results. `bySixteen` selects the
-// 16-bit new alpha (M A) 2^-15 instead of the 8-bit (M A) / 255.
+// Four set-aside pixels (saved[0..3], to dst[set[0..3]]) through the rule.
+template <class Pixel, class Channel>
+__attribute__((target("avx2"), always_inline)) inline void
+overflowGroup4(const double* table, __m256d vtop, unsigned lastIndex, bool bySixteen, const Pixel* saved, Pixel* dst,
+               const std::uint32_t* set) {
+    auto entry = [&](unsigned c) { return table[c > lastIndex ? lastIndex : c]; };
+    const Pixel p0 = saved[0], p1 = saved[1], p2 = saved[2], p3 = saved[3];
+    const __m256d a = _mm256_setr_pd(p0.alpha, p1.alpha, p2.alpha, p3.alpha);
+    __m256d r = _mm256_setr_pd(entry(p0.red), entry(p1.red), entry(p2.red), entry(p3.red));
+    __m256d g = _mm256_setr_pd(entry(p0.green), entry(p1.green), entry(p2.green), entry(p3.green));
+    __m256d b = _mm256_setr_pd(entry(p0.blue), entry(p1.blue), entry(p2.blue), entry(p3.blue));
+    const __m256d gb = _mm256_blendv_pd(b, g, _mm256_cmp_pd(g, b, _CMP_GT_OQ));
+    const __m256d brightest = _mm256_blendv_pd(gb, r, _mm256_cmp_pd(r, gb, _CMP_GT_OQ));
+    const __m256d product = _mm256_mul_pd(brightest, a);
+    __m256d aNew = bySixteen ? _mm256_mul_pd(product, _mm256_set1_pd(3.0517578125e-05))
+                             : _mm256_div_pd(product, _mm256_set1_pd(255.0));
+    aNew = _mm256_blendv_pd(aNew, vtop, _mm256_cmp_pd(aNew, vtop, _CMP_GT_OQ));
+    const __m256d k = _mm256_div_pd(a, aNew);
+    r = _mm256_mul_pd(r, k);
+    g = _mm256_mul_pd(g, k);
+    b = _mm256_mul_pd(b, k);
+    const __m128i ra = roundLanes(aNew, vtop), rr = roundLanes(r, vtop), rg = roundLanes(g, vtop),
+                  rb = roundLanes(b, vtop);
+    // The four pixels as (little-endian) words, each stored whole.
+    if (sizeof(Channel) == 1) {
+        alignas(16) std::uint32_t words[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(words),
+                        _mm_or_si128(_mm_or_si128(ra, _mm_slli_epi32(rr, 8)),
+                                     _mm_or_si128(_mm_slli_epi32(rg, 16), _mm_slli_epi32(rb, 24))));
+        for (int lane = 0; lane < 4; ++lane) {
+            std::memcpy(&dst[set[lane]], &words[lane], sizeof(Pixel));
+        }
+    } else {
+        const __m128i low = _mm_or_si128(ra, _mm_slli_epi32(rr, 16));
+        const __m128i high = _mm_or_si128(rg, _mm_slli_epi32(rb, 16));
+        alignas(16) std::uint64_t words[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(words), _mm_unpacklo_epi32(low, high));
+        _mm_store_si128(reinterpret_cast<__m128i*>(words + 2), _mm_unpackhi_epi32(low, high));
+        for (int lane = 0; lane < 4; ++lane) {
+            std::memcpy(&dst[set[lane]], &words[lane], sizeof(Pixel));
+        }
+    }
+}
+
+// Set-aside pixels four at a time (two groups per step, so that their
+// divisions overlap): the same double operations lane by lane (no fused
+// multiply-add), so the same results. `bySixteen` selects the 16-bit new
+// alpha (M A) 2^-15 instead of the 8-bit (M A) / 255. Returns how many it
+// converted (a multiple of four).
 template <class Pixel, class Channel>
 __attribute__((target("avx2"))) int overflowPixels4(const double* table, double top, unsigned lastIndex, bool bySixteen,
                                                     const Pixel* saved, Pixel* dst, const std::uint32_t* set,
                                                     int count) {
     const __m256d vtop = _mm256_set1_pd(top);
-    auto entry = [&](unsigned c) { return table[c > lastIndex ? lastIndex : c]; };
     int n = 0;
+    for (; n + 8 <= count; n += 8) {
+        overflowGroup4<Pixel, Channel>(table, vtop, lastIndex, bySixteen, saved + n, dst, set + n);
+        overflowGroup4<Pixel, Channel>(table, vtop, lastIndex, bySixteen, saved + n + 4, dst, set + n + 4);
+    }
     for (; n + 4 <= count; n += 4) {
-        const Pixel p0 = saved[n], p1 = saved[n + 1], p2 = saved[n + 2], p3 = saved[n + 3];
-        const __m256d a = _mm256_setr_pd(p0.alpha, p1.alpha, p2.alpha, p3.alpha);
-        __m256d r = _mm256_setr_pd(entry(p0.red), entry(p1.red), entry(p2.red), entry(p3.red));
-        __m256d g = _mm256_setr_pd(entry(p0.green), entry(p1.green), entry(p2.green), entry(p3.green));
-        __m256d b = _mm256_setr_pd(entry(p0.blue), entry(p1.blue), entry(p2.blue), entry(p3.blue));
-        const __m256d gb = _mm256_blendv_pd(b, g, _mm256_cmp_pd(g, b, _CMP_GT_OQ));
-        const __m256d brightest = _mm256_blendv_pd(gb, r, _mm256_cmp_pd(r, gb, _CMP_GT_OQ));
-        const __m256d product = _mm256_mul_pd(brightest, a);
-        __m256d aNew = bySixteen ? _mm256_mul_pd(product, _mm256_set1_pd(3.0517578125e-05))
-                                 : _mm256_div_pd(product, _mm256_set1_pd(255.0));
-        aNew = _mm256_blendv_pd(aNew, vtop, _mm256_cmp_pd(aNew, vtop, _CMP_GT_OQ));
-        const __m256d k = _mm256_div_pd(a, aNew);
-        r = _mm256_mul_pd(r, k);
-        g = _mm256_mul_pd(g, k);
-        b = _mm256_mul_pd(b, k);
-        const __m128i ra = roundLanes(aNew, vtop), rr = roundLanes(r, vtop), rg = roundLanes(g, vtop),
-                      rb = roundLanes(b, vtop);
-        // The four pixels as (little-endian) words, each stored whole.
-        if (sizeof(Channel) == 1) {
-            alignas(16) std::uint32_t words[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(words),
-                            _mm_or_si128(_mm_or_si128(ra, _mm_slli_epi32(rr, 8)),
-                                         _mm_or_si128(_mm_slli_epi32(rg, 16), _mm_slli_epi32(rb, 24))));
-            for (int lane = 0; lane < 4; ++lane) {
-                std::memcpy(&dst[set[n + lane]], &words[lane], sizeof(Pixel));
-            }
-        } else {
-            const __m128i low = _mm_or_si128(ra, _mm_slli_epi32(rr, 16));
-            const __m128i high = _mm_or_si128(rg, _mm_slli_epi32(rb, 16));
-            alignas(16) std::uint64_t words[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(words), _mm_unpacklo_epi32(low, high));
-            _mm_store_si128(reinterpret_cast<__m128i*>(words + 2), _mm_unpackhi_epi32(low, high));
-            for (int lane = 0; lane < 4; ++lane) {
-                std::memcpy(&dst[set[n + lane]], &words[lane], sizeof(Pixel));
-            }
-        }
+        overflowGroup4<Pixel, Channel>(table, vtop, lastIndex, bySixteen, saved + n, dst, set + n);
     }
     return n;
 }
