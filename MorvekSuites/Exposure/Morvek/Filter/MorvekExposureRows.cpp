@@ -5,6 +5,7 @@
 
 #include "MorvekPow.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -226,8 +227,8 @@ ExposureRows::ExposureRows(const Converter& converter) {
         // it does; none overflows when no entry does.
         overflowFrom16 = from == 32769 ? 65536 : from;
         table16.resize(65536);
-        for (std::size_t i = 0; i < 65536; ++i) {
-            const double v = table[i > 32768 ? 32768 : i];
+        for (std::size_t i = 0; i <= 32768; ++i) {
+            const double v = table[i];
             const auto rounded = static_cast<std::uint16_t>(roundEntry(v, 32768.0));
             if (overflowFrom16 >= 0) {
                 table16[i] = rounded;
@@ -235,6 +236,7 @@ ExposureRows::ExposureRows(const Converter& converter) {
                 table16[i] = std::isnan(v) ? kNaN16 : (v >= 32768.5 ? kOverflow16 : rounded);
             }
         }
+        std::fill(table16.begin() + 32769, table16.end(), table16[32768]);
     }
     const float y = converter.getInverseGammaFloat();
     identityPower = y == 1.0f;
