@@ -557,10 +557,11 @@ template <int N>
 __attribute__((target("avx2"), always_inline)) inline int testGroups8(const __m256i* x, __m256i fromV, std::ptrdiff_t i,
                                                                       PF_Pixel* saved, std::uint32_t* set, int n,
                                                                       __m256i* zero) {
-    __m256i m = x[0];
+    __m256i m = x[0], low = x[0];
 #pragma GCC unroll 4
     for (int j = 1; j < N; ++j) {
         m = _mm256_max_epu8(m, x[j]);
+        low = _mm256_min_epu8(low, x[j]);
     }
     const __m256i high = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(m, fromV), m),
                                           _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u)));
@@ -568,7 +569,9 @@ __attribute__((target("avx2"), always_inline)) inline int testGroups8(const __m2
     for (int j = 0; j < N; ++j) {
         zero[j] = _mm256_setzero_si256();
     }
-    if (_mm256_testz_si256(high, high) != 0) {
+    // Nothing to do when no colour reaches the index or every pixel is
+    // opaque (the smallest alpha is 255).
+    if (_mm256_testz_si256(high, high) != 0 || _mm256_testc_si256(low, _mm256_set1_epi32(0xFF)) != 0) {
         return n;
     }
     std::uint32_t slow = 0;
@@ -746,6 +749,8 @@ __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigne
     // Any lane at or above its threshold: `from` for colour, 32769 for alpha.
     const __m256i threshold = _mm256_or_si256(fromV, _mm256_set1_epi64x(32769));
     const __m256i lanes = _mm256_set1_epi64x(check ? -1ll : 0xFFFFll);
+    const __m256i alphaLanes = _mm256_set1_epi64x(0xFFFF);
+    const __m256i top = _mm256_set1_epi64x(32768);
     int n = 0;
     std::ptrdiff_t i = 0;
     for (; i + 8 <= count; i += 8) {
@@ -753,8 +758,11 @@ __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigne
         const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 4));
         const __m256i m = _mm256_max_epu16(v0, v1);
         const __m256i high = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(m, threshold), m), lanes);
+        // Every alpha 32768: nothing to set aside or clear, whatever the
+        // colour.
+        const __m256i opaque = _mm256_and_si256(_mm256_cmpeq_epi16(v0, top), _mm256_cmpeq_epi16(v1, top));
         unsigned zero = 0;
-        if (_mm256_testz_si256(high, high) == 0) {
+        if (_mm256_testz_si256(high, high) == 0 && _mm256_testc_si256(opaque, alphaLanes) == 0) {
             const Test16 a = test16<check>(v0, fromV), b = test16<check>(v1, fromV);
             zero = a.zero | (b.zero << 4);
             if ((a.slow | b.slow) != 0) {
