@@ -826,6 +826,20 @@ inline int general16(const Exposure::Impl::ColorConverter& converter, const std:
 
 } // namespace
 
+// Asks for the source and destination pixels of the next chunk, [from,
+// min(from + chunk, n)), while this one is converted. For float pixels,
+// whose powers take long and touch no pixel memory, the next chunk would
+// otherwise start by waiting for memory.
+template <class Pixel>
+inline void prefetchNext(const Pixel* src, Pixel* dst, std::ptrdiff_t from, std::ptrdiff_t n, std::ptrdiff_t chunk) {
+    constexpr std::ptrdiff_t perLine = 64 / static_cast<std::ptrdiff_t>(sizeof(Pixel));
+    const std::ptrdiff_t end = n - from < chunk ? n : from + chunk;
+    for (std::ptrdiff_t k = from; k < end; k += perLine) {
+        __builtin_prefetch(src + k);
+        __builtin_prefetch(dst + k, 1);
+    }
+}
+
 void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n,
                             bool vector) const {
     const std::uint64_t* t = table8.data();
@@ -906,14 +920,9 @@ void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* sr
     float alpha[kRun];
     for (std::ptrdiff_t start = 0; start < n; start += kRun) {
         const std::ptrdiff_t count = n - start < kRun ? n - start : kRun;
-        // The powers of this run touch no pixel memory: ask for the next
-        // run's pixels now, so that they arrive while the powers are
-        // computed instead of stalling the next split.
-        const std::ptrdiff_t ahead = n - (start + count) < kRun ? n - (start + count) : kRun;
-        for (std::ptrdiff_t k = 0; k < ahead; k += 4) {
-            __builtin_prefetch(src + start + count + k);
-            __builtin_prefetch(dst + start + count + k, 1);
-        }
+        // The powers of this run touch no pixel memory: the next run's pixels
+        // arrive while they are computed.
+        prefetchNext(src, dst, start + count, n, kRun);
         std::ptrdiff_t i = 0;
 #ifdef MORVEK_ROWS_AVX2
         if (vector) {
