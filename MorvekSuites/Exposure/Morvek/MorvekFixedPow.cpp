@@ -3,12 +3,12 @@
 // evaluation four lanes at a time with AVX2 where the processor has it.
 #include "MorvekFixedPow.h"
 
+#include "MorvekBits.h"
 #include "MorvekPow.h"
 #include "MorvekPowTables.h"
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -23,27 +23,11 @@ namespace {
 constexpr double kMaxExponent = 32.0;
 constexpr std::size_t kIndices = 1u << 15; // exponent field and 7 mantissa bits
 
-std::uint32_t floatBits(float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-float floatOf(std::uint32_t u) {
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
-}
-std::uint64_t doubleBits(double d) {
-    std::uint64_t u;
-    std::memcpy(&u, &d, sizeof u);
-    return u;
-}
-
 // Whether the double v rounds to the same float as every value within
 // `tolerance` units of its last place: no float midpoint (low 29 bits 2^28)
 // that close.
 bool decided(double v, double tolerance) {
-    const std::int64_t low = static_cast<std::int64_t>(doubleBits(v) & 0x1FFFFFFFu);
+    const std::int64_t low = static_cast<std::int64_t>(Bits::of(v) & 0x1FFFFFFFu);
     const std::int64_t distance = low > 0x10000000 ? low - 0x10000000 : 0x10000000 - low;
     return static_cast<double>(distance) > tolerance;
 }
@@ -205,7 +189,7 @@ FixedPow::FixedPow(float exponent) : y(exponent) {
         const double t = table[2 * index];
         return t * 0.87 >= 0x1p-126 * 1.001 && t * 1.15 <= 0x1.fffffep127 * 0.999;
     };
-    const std::size_t one = floatBits(1.0f) >> 16;
+    const std::size_t one = Bits::of(1.0f) >> 16;
     std::size_t lo = one, hi = one;
     while (lo > 0 && safe(lo - 1)) {
         --lo;
@@ -236,10 +220,10 @@ void FixedPow::apply(const float* x, float* out, std::ptrdiff_t n, bool vector) 
     const double* c = coefficient;
     for (; i < n; ++i) {
         const float xi = x[i];
-        const std::uint32_t bits = floatBits(xi);
+        const std::uint32_t bits = Bits::of(xi);
         if (static_cast<std::int32_t>(bits) >= firstBits && static_cast<std::int32_t>(bits) <= lastBits) {
             const std::size_t index = bits >> 16;
-            const double m = floatOf((bits & 0x007FFFFFu) | 0x3F800000u);
+            const double m = Bits::toFloat((bits & 0x007FFFFFu) | 0x3F800000u);
             const double r = m * table[2 * index + 1] - 1.0; // exact
             const double s = ((((c[5] * r + c[4]) * r + c[3]) * r + c[2]) * r + c[1]) * r + 1.0;
             const double v = table[2 * index] * s;

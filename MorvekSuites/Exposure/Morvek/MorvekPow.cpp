@@ -4,12 +4,12 @@
 // Only +, -, * and / on doubles are used, in a fixed order, so the bits do not
 // depend on the platform's math library.
 #include "MorvekPow.h"
+#include "MorvekBits.h"
 
 #include "MorvekPowTables.h"
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 // The error-free transformations below rely on every product being rounded
@@ -24,30 +24,9 @@ namespace {
 
 using namespace PowTables;
 
-std::uint64_t bitsOf(double d) {
-    std::uint64_t u;
-    std::memcpy(&u, &d, sizeof u);
-    return u;
-}
-double fromBits(std::uint64_t u) {
-    double d;
-    std::memcpy(&d, &u, sizeof d);
-    return d;
-}
-std::uint32_t bitsOf(float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-float floatFromBits(std::uint32_t u) {
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
-}
-
 // 2^n for -1022 <= n <= 1023, exactly.
 double pow2(int n) {
-    return fromBits(static_cast<std::uint64_t>(n + 1023) << 52);
+    return Bits::toDouble(static_cast<std::uint64_t>(n + 1023) << 52);
 }
 // d * 2^n, exact whenever the result is a normal double; two steps keep the
 // factors representable.
@@ -123,14 +102,14 @@ DD mulD(DD a, double b) {
 // ln x = e ln 2 - ln invC + ln(1 + r).
 DD logDD(double x) {
     int e = 0;
-    std::uint64_t bits = bitsOf(x);
+    std::uint64_t bits = Bits::of(x);
     if ((bits >> 52) == 0) { // subnormal
         x *= pow2(54);
         e = -54;
-        bits = bitsOf(x);
+        bits = Bits::of(x);
     }
     e += static_cast<int>(bits >> 52) - 1023;
-    const double m = fromBits((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+    const double m = Bits::toDouble((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
     LogEntry entry = kLog[(bits >> 45) & 127];
     DD r;
     if (x > 1.0 - 0x1p-8 && x < 1.0 + 0x1p-8) {
@@ -275,7 +254,7 @@ std::uint64_t isqrtExact(std::uint64_t v, bool& exact) {
 
 // Decomposes a finite nonzero double into odd * 2^exp.
 void oddPart(double d, std::uint64_t& odd, int& exp) {
-    std::uint64_t bits = bitsOf(d) & 0x7FFFFFFFFFFFFFFFull;
+    std::uint64_t bits = Bits::of(d) & 0x7FFFFFFFFFFFFFFFull;
     int e = static_cast<int>(bits >> 52);
     std::uint64_t mant = bits & 0x000FFFFFFFFFFFFFull;
     if (e == 0) {
@@ -397,7 +376,7 @@ double roundDyadic(U128 n, long long e, int precision, int minExp, int maxExp) {
     }
     // q has at most precision + 1 bits: exact in double.
     const double result = scale2(static_cast<double>(q), static_cast<int>(e));
-    const int resultExp = static_cast<int>((bitsOf(result) >> 52) & 0x7FF) - 1023;
+    const int resultExp = static_cast<int>((Bits::of(result) >> 52) & 0x7FF) - 1023;
     if (resultExp > maxExp) {
         return std::numeric_limits<double>::infinity();
     }
@@ -429,9 +408,9 @@ float roundToFloat(DD v, int scale, bool& ambiguous) {
     double gd;
     float g;
     if (h > fd) {
-        g = floatFromBits(bitsOf(f) + 1u);
-        gd = (bitsOf(f) == 0x7F7FFFFFu) ? 0x1p128 : static_cast<double>(g);
-    } else if (bitsOf(f) == 0x7F800000u) {
+        g = Bits::toFloat(Bits::of(f) + 1u);
+        gd = (Bits::of(f) == 0x7F7FFFFFu) ? 0x1p128 : static_cast<double>(g);
+    } else if (Bits::of(f) == 0x7F800000u) {
         // Rounded up to infinity: the boundary is half an ulp above the
         // largest float (a tie goes to infinity, the even side).
         const double d = (h - 0x1.ffffffp127) + l;
@@ -440,7 +419,7 @@ float roundToFloat(DD v, int scale, bool& ambiguous) {
         }
         return d >= 0.0 ? f : std::numeric_limits<float>::max();
     } else {
-        g = bitsOf(f) == 0 ? 0.0f : floatFromBits(bitsOf(f) - 1u);
+        g = Bits::of(f) == 0 ? 0.0f : Bits::toFloat(Bits::of(f) - 1u);
         gd = g;
     }
     const double mid = fd + (gd - fd) * 0.5;
@@ -456,7 +435,7 @@ float roundToFloat(DD v, int scale, bool& ambiguous) {
 // the high part.
 double roundToDouble(DD v, int scale, bool& ambiguous) {
     ambiguous = false;
-    const int topExp = static_cast<int>((bitsOf(v.hi) >> 52) & 0x7FF) - 1023 + scale;
+    const int topExp = static_cast<int>((Bits::of(v.hi) >> 52) & 0x7FF) - 1023 + scale;
     if (topExp > 1023) {
         return std::numeric_limits<double>::infinity();
     }
@@ -468,7 +447,7 @@ double roundToDouble(DD v, int scale, bool& ambiguous) {
     if (l == 0.0) {
         return h;
     }
-    const double n = fromBits(l > 0.0 ? bitsOf(h) + 1 : bitsOf(h) - 1);
+    const double n = Bits::toDouble(l > 0.0 ? Bits::of(h) + 1 : Bits::of(h) - 1);
     const double half = (n - h) * 0.5;
     const double d = l - half;
     if ((d < 0.0 ? -d : d) <= kAccurateError * h) {
@@ -482,7 +461,7 @@ double roundToDouble(DD v, int scale, bool& ambiguous) {
 // relative error below (|y| + 1) 2^-69. True with the rounded result when
 // that bound decides the rounding; false when the accurate path must.
 bool quickDouble(double x, double y, double& result) {
-    const std::uint64_t bits = bitsOf(x);
+    const std::uint64_t bits = Bits::of(x);
     if ((bits >> 52) == 0) {
         return false;
     }
@@ -493,7 +472,7 @@ bool quickDouble(double x, double y, double& result) {
         ed = 0.0;
         r = DD{x - 1.0, 0.0};
     } else {
-        const double m = fromBits((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+        const double m = Bits::toDouble((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
         const LogEntry& entry = kLog[(bits >> 45) & 127];
         const DD p = twoProd(m, entry.invC);
         r = fastTwoSum(p.hi - 1.0, p.lo);
@@ -547,7 +526,7 @@ bool quickDouble(double x, double y, double& result) {
     }
     const double ay = y < 0.0 ? -y : y;
     if (l != 0.0) {
-        const double n = fromBits(l > 0.0 ? bitsOf(h) + 1 : bitsOf(h) - 1);
+        const double n = Bits::toDouble(l > 0.0 ? Bits::of(h) + 1 : Bits::of(h) - 1);
         const double d = l - (n - h) * 0.5;
         if ((d < 0.0 ? -d : d) <= (ay + 1.0) * 0x1p-67 * h) {
             return false;
@@ -575,10 +554,10 @@ bool isOddIntegral(double y) {
 }
 
 double quietNaN(double d) {
-    return fromBits(bitsOf(d) | 0x0008000000000000ull);
+    return Bits::toDouble(Bits::of(d) | 0x0008000000000000ull);
 }
 float quietNaN(float f) {
-    return floatFromBits(bitsOf(f) | 0x00400000u);
+    return Bits::toFloat(Bits::of(f) | 0x00400000u);
 }
 
 // C's special cases of pow, shared by both precisions. Returns true with the
@@ -606,7 +585,7 @@ template <typename T> bool specialPow(T x, T y, T& result, bool& negate) {
     const bool yOdd = isOddIntegral(static_cast<double>(y));
     if (x == T(0)) {
         if (y < T(0)) {
-            result = (yOdd && bitsOf(x) != bitsOf(T(0))) ? -inf : inf;
+            result = (yOdd && Bits::of(x) != Bits::of(T(0))) ? -inf : inf;
         } else {
             result = yOdd ? x : T(0);
         }
@@ -649,9 +628,9 @@ namespace PowDetail {
 
 bool quickPow(float x, float y, float& result) {
     const double xd = x; // normal as a double, also for float subnormals
-    const std::uint64_t bits = bitsOf(xd);
+    const std::uint64_t bits = Bits::of(xd);
     const double e = static_cast<double>(static_cast<int>(bits >> 52) - 1023);
-    const double m = fromBits((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+    const double m = Bits::toDouble((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
     const LogEntry& entry = kLog[(bits >> 45) & 127];
 
     // m and invC have 24 significant bits each: the product and r are exact.
@@ -688,7 +667,7 @@ bool quickPow(float x, float y, float& result) {
     const double ay = yd < 0.0 ? -yd : yd;
     const double ab = b < 0.0 ? -b : b;
     const std::uint64_t tolerance = static_cast<std::uint64_t>((ay + ab + 2.0) * 8.0) + 1;
-    const std::uint64_t low = bitsOf(value) & 0x1FFFFFFFull;
+    const std::uint64_t low = Bits::of(value) & 0x1FFFFFFFull;
     const std::uint64_t distance = low > 0x10000000ull ? low - 0x10000000ull : 0x10000000ull - low;
     if (distance <= tolerance || !(value >= 0x1p-126 && value < 0x1.fffffep127)) {
         return false;
