@@ -34,7 +34,8 @@ public:
     using Converter = Exposure::Impl::ColorConverter;
 
     // Derives the rounded tables from the converter's (8 or 16 bits) and the
-    // 32-bit mode. Copies are deep.
+    // 32-bit mode. Copies own their tables and share the read-only power
+    // table.
     explicit ExposureRows(const Converter& converter);
 
     // Converts n pixels from src to dst (which may be src itself: every pixel
