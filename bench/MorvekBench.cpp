@@ -6,7 +6,11 @@
 //   morvek-bench [--module PATH] [benchmark options]
 //
 // Repetitions default to 5 (medians are reported); pass
-// --benchmark_repetitions=N to change that.
+// --benchmark_repetitions=N to change that. The repetitions of all cases are
+// run in random order (--benchmark_enable_random_interleaving=false turns
+// that off), so that a slow spell of a shared machine falls on every case
+// alike instead of on the cases that happened to run then, and each ratio
+// compares times taken over the same stretch of the run.
 #include "Session.h"
 #include "World.h"
 
@@ -302,7 +306,7 @@ void registerAll() {
 
 int main(int argc, char** argv) {
     std::vector<char*> args;
-    bool repetitionsGiven = false, outputFile = false;
+    bool repetitionsGiven = false, interleavingGiven = false, outputFile = false;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--module") == 0 && i + 1 < argc) {
             gModulePath = argv[++i];
@@ -310,6 +314,9 @@ int main(int argc, char** argv) {
         }
         if (std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0) {
             repetitionsGiven = true;
+        }
+        if (std::strncmp(argv[i], "--benchmark_enable_random_interleaving", 38) == 0) {
+            interleavingGiven = true;
         }
         if (std::strncmp(argv[i], "--benchmark_out=", 16) == 0) {
             outputFile = true;
@@ -319,6 +326,10 @@ int main(int argc, char** argv) {
     std::string repetitions = "--benchmark_repetitions=5";
     if (!repetitionsGiven) {
         args.push_back(repetitions.data());
+    }
+    std::string interleaving = "--benchmark_enable_random_interleaving=true";
+    if (!interleavingGiven) {
+        args.push_back(interleaving.data());
     }
     int n = static_cast<int>(args.size());
     benchmark::Initialize(&n, args.data());
