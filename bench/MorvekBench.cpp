@@ -108,18 +108,19 @@ struct Frames {
     }
 };
 
-// The frames of the current depth (only one depth's frames live at a time: a
-// 32-bit pair is 265 MB) and the session; both are released at the end of
-// main, before the stand-in host's own statics go.
-std::unique_ptr<Frames> gFrames;
+// The frames of each depth (464 MB in all), built when first needed and kept
+// to the end, so that interleaved cases all run on the same memory; and the
+// session. Both are released at the end of main, before the stand-in host's
+// own statics go.
+std::unique_ptr<Frames> gFrames[3];
 std::unique_ptr<standin::Session> gSession;
 
 Frames& frames(int bits) {
-    if (!gFrames || gFrames->bits != bits) {
-        gFrames.reset();
-        gFrames = std::make_unique<Frames>(bits);
+    std::unique_ptr<Frames>& f = gFrames[bits == 8 ? 0 : (bits == 16 ? 1 : 2)];
+    if (!f) {
+        f = std::make_unique<Frames>(bits);
     }
-    return *gFrames;
+    return *f;
 }
 
 standin::Session& session() {
@@ -345,7 +346,9 @@ int main(int argc, char** argv) {
         benchmark::RunSpecifiedBenchmarks(&reporter);
     }
     benchmark::Shutdown();
-    gFrames.reset();
+    for (auto& f : gFrames) {
+        f.reset();
+    }
     if (gSession) {
         gSession->globalSetdown();
         gSession.reset();
