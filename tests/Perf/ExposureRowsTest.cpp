@@ -221,10 +221,15 @@ TEST(ExposureRows, FloatPixelsOverManyValuesAndSpecials) {
             }
             const Converter c(param(2, e, g));
             const ExposureRows rows(c);
-            expectRowMatches(
-                c, pixels,
-                [&](const PF_PixelFloat* s, PF_PixelFloat* d, std::ptrdiff_t n) { rows.convert32(c, s, d, n); },
-                "32 bits, exposure " + std::to_string(e) + ", gamma " + std::to_string(g));
+            for (bool vector : {true, false}) {
+                expectRowMatches(
+                    c, pixels,
+                    [&](const PF_PixelFloat* s, PF_PixelFloat* d, std::ptrdiff_t n) {
+                        rows.convert32(c, s, d, n, vector);
+                    },
+                    "32 bits, exposure " + std::to_string(e) + ", gamma " + std::to_string(g) +
+                        (vector ? "" : ", portable"));
+            }
         }
     }
 }

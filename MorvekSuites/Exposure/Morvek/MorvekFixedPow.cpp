@@ -1,20 +1,16 @@
 // Powers of many floats to one exponent: the table of 2^(e y) c_j^y, the
 // degree-5 binomial series of (1 + r)^y, the rounding check, and the same
-// evaluation four lanes at a time with AVX2 where the processor has it.
+// evaluation eight lanes at a time with AVX2 where the processor has it.
 #include "MorvekFixedPow.h"
 
 #include "MorvekBits.h"
+#include "MorvekFixedPowLanes.h"
 #include "MorvekPow.h"
 #include "MorvekPowTables.h"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define MORVEK_FIXEDPOW_AVX2 1
-#include <immintrin.h>
-#endif
 
 namespace Morvek {
 
@@ -32,87 +28,18 @@ bool decided(double v, double tolerance) {
     return static_cast<double>(distance) > tolerance;
 }
 
-#ifdef MORVEK_FIXEDPOW_AVX2
+#ifdef MORVEK_FIXEDPOW_LANES
 
 bool hasAvx2() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
-// Four lanes of the table method from the byte offsets of their entries and
-// their mantissas; stores the floats and returns the mask of lanes whose
-// rounding is decided. The fused multiply-adds only shrink the error that the
-// tolerance allows for.
-__attribute__((target("avx2,fma"), always_inline)) inline int
-quad(const char* table, const std::int32_t* offset, __m128 mantissa, const double* c, __m256i tolerance2, float* out) {
-    const __m256d one = _mm256_set1_pd(1.0);
-    // Two offsets per 64-bit move out of the vector register.
-    const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(offset));
-    const std::uint64_t o01 = static_cast<std::uint64_t>(_mm_cvtsi128_si64(o));
-    const std::uint64_t o23 = static_cast<std::uint64_t>(_mm_extract_epi64(o, 1));
-    const __m128d e0 = _mm_loadu_pd(reinterpret_cast<const double*>(table + static_cast<std::uint32_t>(o01)));
-    const __m128d e1 = _mm_loadu_pd(reinterpret_cast<const double*>(table + (o01 >> 32)));
-    const __m128d e2 = _mm_loadu_pd(reinterpret_cast<const double*>(table + static_cast<std::uint32_t>(o23)));
-    const __m128d e3 = _mm_loadu_pd(reinterpret_cast<const double*>(table + (o23 >> 32)));
-    const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(e0), e2, 1); // T0 inv0 | T2 inv2
-    const __m256d b = _mm256_insertf128_pd(_mm256_castpd128_pd256(e1), e3, 1); // T1 inv1 | T3 inv3
-    const __m256d t = _mm256_unpacklo_pd(a, b);
-    const __m256d invC = _mm256_unpackhi_pd(a, b);
-    const __m256d m = _mm256_cvtps_pd(mantissa);
-    const __m256d r = _mm256_fmsub_pd(m, invC, one); // exact
-    // Estrin's scheme: (1 + c1 r) + r^2 (c2 + c3 r) + r^4 (c4 + c5 r), three
-    // multiply-adds deep instead of five.
-    const __m256d r2 = _mm256_mul_pd(r, r);
-    const __m256d p01 = _mm256_fmadd_pd(_mm256_set1_pd(c[1]), r, one);
-    const __m256d p23 = _mm256_fmadd_pd(_mm256_set1_pd(c[3]), r, _mm256_set1_pd(c[2]));
-    const __m256d p45 = _mm256_fmadd_pd(_mm256_set1_pd(c[5]), r, _mm256_set1_pd(c[4]));
-    const __m256d s = _mm256_fmadd_pd(_mm256_fmadd_pd(p45, r2, p23), r2, p01);
-    const __m256d v = _mm256_mul_pd(t, s);
-
-    // Decided when the low 29 bits lie outside [2^28 - tol, 2^28 + tol]:
-    // shifted by 2^28 - tol and wrapped to 29 bits they exceed 2 tol.
-    const __m256i bits = _mm256_castpd_si256(v);
-    const __m256i low =
-        _mm256_and_si256(_mm256_sub_epi64(bits, _mm256_sub_epi64(_mm256_set1_epi64x(0x10000000), tolerance2)),
-                         _mm256_set1_epi64x(0x1FFFFFFF));
-    const __m256i ok = _mm256_cmpgt_epi64(low, _mm256_add_epi64(tolerance2, tolerance2));
-    _mm_storeu_ps(out, _mm256_cvtpd_ps(v));
-    return _mm256_movemask_pd(_mm256_castsi256_pd(ok));
-}
-
-__attribute__((target("avx2,fma"))) std::ptrdiff_t applyAvx2(const double* table, const double* c, double tolerance,
-                                                             std::int32_t first, std::int32_t last, float y,
-                                                             const float* x, float* out, std::ptrdiff_t n) {
-    const __m256i lowest = _mm256_set1_epi32(first - 1);
-    const __m256i highest = _mm256_set1_epi32(last + 1);
-    // The tolerance as a whole number of units, rounded up; 2^28 or more
-    // decides nothing.
-    const double units = std::ceil(tolerance) < 0x1p28 ? std::ceil(tolerance) : 0x1p28;
-    const __m256i tol = _mm256_set1_epi64x(static_cast<long long>(units));
-    const char* bytes = reinterpret_cast<const char*>(table);
+__attribute__((target("avx2,fma"))) std::ptrdiff_t applyAvx2(const FixedPow& power, const float* x, float* out,
+                                                             std::ptrdiff_t n) {
+    const FixedPowLanes lanes(power);
     std::ptrdiff_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        const __m256i bits = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
-        // Within the inputs whose results are normal floats (read as signed,
-        // so negative inputs fall below).
-        const __m256i valid = _mm256_and_si256(_mm256_cmpgt_epi32(bits, lowest), _mm256_cmpgt_epi32(highest, bits));
-        // Byte offset of the entry: (bits >> 16) & 0x7FFF, times 16.
-        const __m256i offset = _mm256_and_si256(_mm256_srli_epi32(bits, 12), _mm256_set1_epi32(0x7FFF0));
-        const __m256 mantissa = _mm256_castsi256_ps(
-            _mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi32(0x007FFFFF)), _mm256_set1_epi32(0x3F800000)));
-        alignas(32) std::int32_t off[8];
-        alignas(32) float original[8]; // x may be out itself
-        _mm256_store_si256(reinterpret_cast<__m256i*>(off), offset);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(original), bits);
-        const int first = quad(bytes, off, _mm256_castps256_ps128(mantissa), c, tol, out + i);
-        const int second = quad(bytes, off + 4, _mm256_extractf128_ps(mantissa, 1), c, tol, out + i + 4);
-        const int accepted = (first | (second << 4)) & _mm256_movemask_ps(_mm256_castsi256_ps(valid));
-        if (accepted != 0xFF) {
-            for (int lane = 0; lane < 8; ++lane) {
-                if ((accepted & (1 << lane)) == 0) {
-                    out[i + lane] = powFloat(original[lane], y);
-                }
-            }
-        }
+        _mm256_storeu_ps(out + i, lanes.pow8(_mm256_loadu_ps(x + i)));
     }
     return i;
 }
@@ -122,7 +49,7 @@ __attribute__((target("avx2,fma"))) std::ptrdiff_t applyAvx2(const double* table
 } // namespace
 
 bool FixedPow::vectorAvailable() {
-#ifdef MORVEK_FIXEDPOW_AVX2
+#ifdef MORVEK_FIXEDPOW_LANES
     return hasAvx2();
 #else
     return false;
@@ -210,9 +137,9 @@ void FixedPow::apply(const float* x, float* out, std::ptrdiff_t n, bool vector) 
         return;
     }
     std::ptrdiff_t i = 0;
-#ifdef MORVEK_FIXEDPOW_AVX2
+#ifdef MORVEK_FIXEDPOW_LANES
     if (vector && hasAvx2()) {
-        i = applyAvx2(table.data(), coefficient, tolerance, firstBits, lastBits, y, x, out, n);
+        i = applyAvx2(*this, x, out, n);
     }
 #else
     (void)vector;

@@ -41,7 +41,13 @@ public:
     // is farther away than this (for the tests and the curious).
     double toleranceUlps() const { return tolerance; }
 
+    // Whether the table method applies to this exponent at all (otherwise
+    // every power is powFloat's).
+    bool usesTable() const { return tabulated; }
+
 private:
+    friend class FixedPowLanes;
+
     float y;
     bool tabulated = false;
     // Two doubles per index (the float's bits >> 16, sign clear): 2^(e y)

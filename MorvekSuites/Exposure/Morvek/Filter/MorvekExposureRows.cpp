@@ -1,8 +1,10 @@
 // Row conversions of the exposure filter that reproduce the colour converter's
-// pixels exactly: pre-rounded tables at 8 and 16 bits, and at 32 bits the
-// powers of a run of pixels computed together (vectorised where possible).
+// pixels exactly: pre-rounded tables at 8 and 16 bits; at 32 bits eight
+// pixels at a time loaded, powered and finished in registers where the
+// processor has AVX2, and the powers of a run of pixels together otherwise.
 #include "MorvekExposureRows.h"
 
+#include "MorvekFixedPowLanes.h"
 #include "MorvekPow.h"
 
 #include <algorithm>
@@ -35,7 +37,8 @@ unsigned roundEntry(double v, double top) {
 
 // Clamps alpha to 0..1 (NaN to 0) and stores eight pixels from four rows of
 // channels.
-__attribute__((target("avx2"))) inline void finishStore8(__m256 a, __m256 r, __m256 g, __m256 b, PF_PixelFloat* dst) {
+__attribute__((target("avx2"), always_inline)) inline void finishStore8(__m256 a, __m256 r, __m256 g, __m256 b,
+                                                                        PF_PixelFloat* dst) {
     const __m256 one = _mm256_set1_ps(1.0f);
     a = _mm256_and_ps(_mm256_blendv_ps(a, one, _mm256_cmp_ps(a, one, _CMP_GT_OQ)),
                       _mm256_cmp_ps(a, _mm256_setzero_ps(), _CMP_GE_OQ));
@@ -50,9 +53,9 @@ __attribute__((target("avx2"))) inline void finishStore8(__m256 a, __m256 r, __m
     _mm256_storeu_ps(f + 24, _mm256_permute2f128_ps(p2, p3, 0x31));
 }
 
-// Eight float pixels to four rows of channels (alpha, red, green, blue).
-__attribute__((target("avx2"))) inline void splitPixels8(const PF_PixelFloat* src, float* a, float* r, float* g,
-                                                         float* b) {
+// Eight float pixels to four registers of channels (alpha, red, green, blue).
+__attribute__((target("avx2"), always_inline)) inline void loadPixels8(const PF_PixelFloat* src, __m256& a, __m256& r,
+                                                                       __m256& g, __m256& b) {
     const float* f = &src[0].alpha;
     const __m256 l0 = _mm256_loadu_ps(f), l1 = _mm256_loadu_ps(f + 8), l2 = _mm256_loadu_ps(f + 16),
                  l3 = _mm256_loadu_ps(f + 24);
@@ -60,23 +63,21 @@ __attribute__((target("avx2"))) inline void splitPixels8(const PF_PixelFloat* sr
     const __m256 x2 = _mm256_permute2f128_ps(l1, l3, 0x20), x3 = _mm256_permute2f128_ps(l1, l3, 0x31);
     const __m256 t0 = _mm256_unpacklo_ps(x0, x1), t1 = _mm256_unpackhi_ps(x0, x1);
     const __m256 t2 = _mm256_unpacklo_ps(x2, x3), t3 = _mm256_unpackhi_ps(x2, x3);
-    _mm256_storeu_ps(a, _mm256_shuffle_ps(t0, t2, 0x44));
-    _mm256_storeu_ps(r, _mm256_shuffle_ps(t0, t2, 0xEE));
-    _mm256_storeu_ps(g, _mm256_shuffle_ps(t1, t3, 0x44));
-    _mm256_storeu_ps(b, _mm256_shuffle_ps(t1, t3, 0xEE));
+    a = _mm256_shuffle_ps(t0, t2, 0x44);
+    r = _mm256_shuffle_ps(t0, t2, 0xEE);
+    g = _mm256_shuffle_ps(t1, t3, 0x44);
+    b = _mm256_shuffle_ps(t1, t3, 0xEE);
 }
 
 // ColorConverter::finishFloat on eight pixels, lane by lane the same single-precision
 // operations, from the powered colour (times `scale` here, as there).
-__attribute__((target("avx2"))) inline void finishPixels8(const float* alpha, const float* pr, const float* pg,
-                                                          const float* pb, float scale, PF_PixelFloat* dst) {
+__attribute__((target("avx2"), always_inline)) inline void finishPixels8(__m256 a, __m256 pr, __m256 pg, __m256 pb,
+                                                                         __m256 s, PF_PixelFloat* dst) {
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 zero = _mm256_setzero_ps();
-    const __m256 s = _mm256_set1_ps(scale);
-    const __m256 a = _mm256_loadu_ps(alpha);
-    __m256 r = _mm256_mul_ps(_mm256_loadu_ps(pr), s);
-    __m256 g = _mm256_mul_ps(_mm256_loadu_ps(pg), s);
-    __m256 b = _mm256_mul_ps(_mm256_loadu_ps(pb), s);
+    __m256 r = _mm256_mul_ps(pr, s);
+    __m256 g = _mm256_mul_ps(pg, s);
+    __m256 b = _mm256_mul_ps(pb, s);
     const __m256 gb = _mm256_blendv_ps(b, g, _mm256_cmp_ps(g, b, _CMP_GT_OQ));
     const __m256 brightest = _mm256_blendv_ps(gb, r, _mm256_cmp_ps(r, gb, _CMP_GT_OQ));
     const __m256 fire = _mm256_cmp_ps(brightest, one, _CMP_GT_OQ);
@@ -826,20 +827,6 @@ inline int general16(const Exposure::Impl::ColorConverter& converter, const std:
 
 } // namespace
 
-// Asks for the source and destination pixels of the next chunk, [from,
-// min(from + chunk, n)), while this one is converted. For float pixels,
-// whose powers take long and touch no pixel memory, the next chunk would
-// otherwise start by waiting for memory.
-template <class Pixel>
-inline void prefetchNext(const Pixel* src, Pixel* dst, std::ptrdiff_t from, std::ptrdiff_t n, std::ptrdiff_t chunk) {
-    constexpr std::ptrdiff_t perLine = 64 / static_cast<std::ptrdiff_t>(sizeof(Pixel));
-    const std::ptrdiff_t end = n - from < chunk ? n : from + chunk;
-    for (std::ptrdiff_t k = from; k < end; k += perLine) {
-        __builtin_prefetch(src + k);
-        __builtin_prefetch(dst + k, 1);
-    }
-}
-
 void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n,
                             bool vector) const {
     const std::uint64_t* t = table8.data();
@@ -908,30 +895,58 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
     }
 }
 
-void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst,
-                             std::ptrdiff_t n) const {
+#ifdef MORVEK_ROWS_AVX2
+namespace {
+
+// Eight pixels at a time, each loaded, powered and finished in registers.
+// Without `lanes` the powers are the identity. Returns the pixels done.
+__attribute__((target("avx2,fma"))) std::ptrdiff_t
+convert32Avx2(const FixedPowLanes* lanes, float scale, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n) {
+    const __m256 s = _mm256_set1_ps(scale);
+    std::ptrdiff_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256 a, r, g, b;
+        loadPixels8(src + i, a, r, g, b);
+        if (lanes != nullptr) {
+            r = lanes->pow8(r);
+            g = lanes->pow8(g);
+            b = lanes->pow8(b);
+        }
+        finishPixels8(a, r, g, b, s, dst + i);
+    }
+    return i;
+}
+
+__attribute__((target("avx2,fma"))) std::ptrdiff_t
+convert32Avx2(const FixedPow* power, float scale, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n) {
+    if (power == nullptr) {
+        return convert32Avx2(static_cast<const FixedPowLanes*>(nullptr), scale, src, dst, n);
+    }
+    const FixedPowLanes lanes(*power);
+    return convert32Avx2(&lanes, scale, src, dst, n);
+}
+
+} // namespace
+#endif
+
+void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n,
+                             bool vector) const {
     const float scale = converter.getScaleFloat();
     const float y = converter.getInverseGammaFloat();
+    std::ptrdiff_t done = 0;
 #ifdef MORVEK_ROWS_AVX2
-    const bool vector = hasAvx2();
+    // The vector loop takes the identity and the table's powers; other
+    // exponents keep the loop below.
+    if (vector && hasAvx2() && (identityPower || (power && power->usesTable()))) {
+        done = convert32Avx2(identityPower ? nullptr : power.get(), scale, src, dst, n);
+    }
 #endif
     float in[3 * kRun];
     float out[3 * kRun];
     float alpha[kRun];
-    for (std::ptrdiff_t start = 0; start < n; start += kRun) {
+    for (std::ptrdiff_t start = done; start < n; start += kRun) {
         const std::ptrdiff_t count = n - start < kRun ? n - start : kRun;
-        // The powers of this run touch no pixel memory: the next run's pixels
-        // arrive while they are computed.
-        prefetchNext(src, dst, start + count, n, kRun);
-        std::ptrdiff_t i = 0;
-#ifdef MORVEK_ROWS_AVX2
-        if (vector) {
-            for (; i + 8 <= count; i += 8) {
-                splitPixels8(src + start + i, alpha + i, in + i, in + kRun + i, in + 2 * kRun + i);
-            }
-        }
-#endif
-        for (; i < count; ++i) {
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
             const PF_PixelFloat& s = src[start + i];
             alpha[i] = s.alpha;
             in[i] = s.red;
@@ -943,7 +958,7 @@ void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* sr
         if (!identityPower) {
             for (int c = 0; c < 3; ++c) {
                 if (power) {
-                    power->apply(in + c * kRun, out + c * kRun, count);
+                    power->apply(in + c * kRun, out + c * kRun, count, vector);
                 } else {
                     for (std::ptrdiff_t k = 0; k < count; ++k) {
                         out[c * kRun + k] = powFloat(in[c * kRun + k], y);
@@ -952,16 +967,7 @@ void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* sr
             }
             powered = out;
         }
-        i = 0;
-#ifdef MORVEK_ROWS_AVX2
-        if (vector) {
-            for (; i + 8 <= count; i += 8) {
-                finishPixels8(alpha + i, powered + i, powered + kRun + i, powered + 2 * kRun + i, scale,
-                              dst + start + i);
-            }
-        }
-#endif
-        for (; i < count; ++i) {
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
             Converter::finishFloat(alpha[i], powered[i] * scale, powered[kRun + i] * scale,
                                    powered[2 * kRun + i] * scale, dst[start + i]);
         }

@@ -41,13 +41,13 @@ public:
     // Converts n pixels from src to dst (which may be src itself: every pixel
     // is read before it is written). `converter` must be the one these rows
     // were built from; the 8- and 16-bit forms need it built for that depth.
-    // `vector` false forces the portable loops at 8 and 16 bits (for the
-    // tests).
+    // `vector` false forces the portable loops (for the tests).
     void convert8(const Converter& converter, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t n,
                   bool vector = true) const;
     void convert16(const Converter& converter, const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t n,
                    bool vector = true) const;
-    void convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n) const;
+    void convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n,
+                   bool vector = true) const;
 
 private:
     // 8 bits, for red, green and blue in turn (256 entries each): the rounded
