@@ -7,7 +7,8 @@
 // where invC_j is the float near 1/(1 + (j+0.5)/128) of the power tables, so
 // r is exact and |r| < 2^-7.9. The first two factors are tabulated per
 // exponent field and j (built once for the exponent), the third is a
-// polynomial of degree 5 in r. The result carries a known error bound; where
+// polynomial of degree 4 or 5 in r (4 where its error bound still decides
+// nearly every rounding). The result carries a known error bound; where
 // that bound cannot decide the rounding to float (close to a midpoint), or x
 // is not a positive normal float, or the result is not a normal float, the
 // value comes from powFloat itself.
@@ -54,7 +55,7 @@ private:
     // c_j^y, then invC_j. Indices of zero, subnormal, infinite and NaN
     // inputs hold NaN and lie outside [firstBits, lastBits].
     std::vector<double> table;
-    double coefficient[6] = {}; // binomial(y, k), k = 0..5
+    double coefficient[6] = {}; // binomial(y, k), k = 0..5; c5 = 0 at degree 4
     double tolerance = 0.0;
     // The bits of the first and last input the table method takes.
     std::int32_t firstBits = 0, lastBits = -1;

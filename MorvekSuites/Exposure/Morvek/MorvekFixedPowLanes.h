@@ -26,15 +26,19 @@ public:
           lowest(_mm256_set1_epi32(power.firstBits - 1)), highest(_mm256_set1_epi32(power.lastBits + 1)),
           c1(_mm256_set1_pd(power.coefficient[1])), c2(_mm256_set1_pd(power.coefficient[2])),
           c3(_mm256_set1_pd(power.coefficient[3])), c4(_mm256_set1_pd(power.coefficient[4])),
-          c5(_mm256_set1_pd(power.coefficient[5])) {
+          c5(_mm256_set1_pd(power.coefficient[5])), isQuartic(power.coefficient[5] == 0.0) {
         // The tolerance as a whole number of units, rounded up; 2^28 or more
         // decides nothing.
         const double units = std::ceil(power.tolerance) < 0x1p28 ? std::ceil(power.tolerance) : 0x1p28;
         tolerance = _mm256_set1_epi64x(static_cast<long long>(units));
     }
 
+    // Whether the series is of degree 4 (c5 = 0): pow8<true> then skips the
+    // term in r^5, and pow8<false> gives the same results more slowly.
+    bool quartic() const { return isQuartic; }
+
     // powFloat of each lane of x.
-    __attribute__((target("avx2,fma"), always_inline)) __m256 pow8(__m256 x) const {
+    template <bool kQuartic> __attribute__((target("avx2,fma"), always_inline)) __m256 pow8(__m256 x) const {
         const __m256i bits = _mm256_castps_si256(x);
         // Within the inputs whose results are normal floats (read as signed,
         // so negative inputs fall below).
@@ -44,9 +48,10 @@ public:
         const __m256 mantissa = _mm256_castsi256_ps(
             _mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi32(0x007FFFFF)), _mm256_set1_epi32(0x3F800000)));
         int decided = 0;
-        const __m128 low = quad(_mm256_castsi256_si128(offset), _mm256_castps256_ps128(mantissa), decided);
+        const __m128 low = quad<kQuartic>(_mm256_castsi256_si128(offset), _mm256_castps256_ps128(mantissa), decided);
         int high = 0;
-        const __m128 upper = quad(_mm256_extracti128_si256(offset, 1), _mm256_extractf128_ps(mantissa, 1), high);
+        const __m128 upper =
+            quad<kQuartic>(_mm256_extracti128_si256(offset, 1), _mm256_extractf128_ps(mantissa, 1), high);
         decided = (decided | (high << 4)) & _mm256_movemask_ps(_mm256_castsi256_ps(valid));
         const __m256 result = _mm256_insertf128_ps(_mm256_castps128_ps256(low), upper, 1);
         if (decided == 0xFF) {
@@ -70,6 +75,7 @@ private:
     // the results as floats, and in `decided` the lanes whose rounding the
     // error bound settles. The fused multiply-adds only shrink the error that
     // the tolerance allows for.
+    template <bool kQuartic>
     __attribute__((target("avx2,fma"), always_inline)) __m128 quad(__m128i offset, __m128 mantissa,
                                                                    int& decided) const {
         const __m256d one = _mm256_set1_pd(1.0);
@@ -91,7 +97,7 @@ private:
         const __m256d r2 = _mm256_mul_pd(r, r);
         const __m256d p01 = _mm256_fmadd_pd(c1, r, one);
         const __m256d p23 = _mm256_fmadd_pd(c3, r, c2);
-        const __m256d p45 = _mm256_fmadd_pd(c5, r, c4);
+        const __m256d p45 = kQuartic ? c4 : _mm256_fmadd_pd(c5, r, c4);
         const __m256d s = _mm256_fmadd_pd(_mm256_fmadd_pd(p45, r2, p23), r2, p01);
         const __m256d v = _mm256_mul_pd(t, s);
 
@@ -110,6 +116,7 @@ private:
     float y;
     __m256i lowest, highest, tolerance;
     __m256d c1, c2, c3, c4, c5;
+    bool isQuartic;
 };
 
 } // namespace Morvek

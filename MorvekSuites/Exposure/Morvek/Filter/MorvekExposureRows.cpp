@@ -900,6 +900,7 @@ namespace {
 
 // Eight pixels at a time, each loaded, powered and finished in registers.
 // Without `lanes` the powers are the identity. Returns the pixels done.
+template <bool kQuartic>
 __attribute__((target("avx2,fma"))) std::ptrdiff_t
 convert32Avx2(const FixedPowLanes* lanes, float scale, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n) {
     const __m256 s = _mm256_set1_ps(scale);
@@ -908,9 +909,9 @@ convert32Avx2(const FixedPowLanes* lanes, float scale, const PF_PixelFloat* src,
         __m256 a, r, g, b;
         loadPixels8(src + i, a, r, g, b);
         if (lanes != nullptr) {
-            r = lanes->pow8(r);
-            g = lanes->pow8(g);
-            b = lanes->pow8(b);
+            r = lanes->pow8<kQuartic>(r);
+            g = lanes->pow8<kQuartic>(g);
+            b = lanes->pow8<kQuartic>(b);
         }
         finishPixels8(a, r, g, b, s, dst + i);
     }
@@ -920,10 +921,11 @@ convert32Avx2(const FixedPowLanes* lanes, float scale, const PF_PixelFloat* src,
 __attribute__((target("avx2,fma"))) std::ptrdiff_t
 convert32Avx2(const FixedPow* power, float scale, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n) {
     if (power == nullptr) {
-        return convert32Avx2(static_cast<const FixedPowLanes*>(nullptr), scale, src, dst, n);
+        return convert32Avx2<false>(nullptr, scale, src, dst, n);
     }
     const FixedPowLanes lanes(*power);
-    return convert32Avx2(&lanes, scale, src, dst, n);
+    return lanes.quartic() ? convert32Avx2<true>(&lanes, scale, src, dst, n)
+                           : convert32Avx2<false>(&lanes, scale, src, dst, n);
 }
 
 } // namespace
