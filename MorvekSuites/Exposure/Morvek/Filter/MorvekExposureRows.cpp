@@ -772,6 +772,7 @@ __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigne
             }
         }
         if (zero == 0) {
+#pragma GCC unroll 8
             for (int k = 0; k < 8; ++k) {
                 storeWord(dst[i + k], lookup16Plain(t, src[i + k]));
             }
