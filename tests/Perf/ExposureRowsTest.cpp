@@ -330,6 +330,7 @@ TEST(ExposureRows, OddLengthsUnalignedStartsAndInPlace) {
     const Converter c8(param(0, 2.2, 1.0));
     const ExposureRows rows8(c8);
     std::vector<PF_Pixel> px8;
+    px8.reserve(256);
     for (int v = 0; v < 256; ++v) {
         px8.push_back(PF_Pixel{static_cast<A_u_char>(255 - v), static_cast<A_u_char>(v), 90, 45});
     }
@@ -456,6 +457,7 @@ TEST(ExposureRows, RowsOfOnlyOverflowingPartlyTransparentPixels) {
     const Converter c8(param(0, 3.0, 1.0));
     const ExposureRows rows8(c8);
     std::vector<PF_Pixel> px8;
+    px8.reserve(1000);
     for (int i = 0; i < 1000; ++i) {
         px8.push_back(PF_Pixel{static_cast<A_u_char>(1 + i % 254), static_cast<A_u_char>(200 + i % 56),
                                static_cast<A_u_char>(i % 256), 120});
@@ -468,6 +470,7 @@ TEST(ExposureRows, RowsOfOnlyOverflowingPartlyTransparentPixels) {
     const Converter c16(param(1, 3.0, 1.0));
     const ExposureRows rows16(c16);
     std::vector<PF_Pixel16> px16;
+    px16.reserve(1000);
     for (int i = 0; i < 1000; ++i) {
         px16.push_back(PF_Pixel16{static_cast<A_u_short>(1 + i * 31 % 32767), static_cast<A_u_short>(20000 + i),
                                   static_cast<A_u_short>(i * 37), 32768});

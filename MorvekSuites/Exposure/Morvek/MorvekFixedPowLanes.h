@@ -22,11 +22,11 @@ class FixedPowLanes {
 public:
     // Needs power.usesTable(): the table must exist.
     __attribute__((target("avx2,fma"))) explicit FixedPowLanes(const FixedPow& power)
-        : bytes(reinterpret_cast<const char*>(power.table.data())), y(power.y),
-          lowest(_mm256_set1_epi32(power.firstBits - 1)), highest(_mm256_set1_epi32(power.lastBits + 1)),
+        : lowest(_mm256_set1_epi32(power.firstBits - 1)), highest(_mm256_set1_epi32(power.lastBits + 1)),
           c1(_mm256_set1_pd(power.coefficient[1])), c2(_mm256_set1_pd(power.coefficient[2])),
           c3(_mm256_set1_pd(power.coefficient[3])), c4(_mm256_set1_pd(power.coefficient[4])),
-          c5(_mm256_set1_pd(power.coefficient[5])), isQuartic(power.coefficient[5] == 0.0) {
+          c5(_mm256_set1_pd(power.coefficient[5])), bytes(reinterpret_cast<const char*>(power.table.data())),
+          y(power.y), isQuartic(power.coefficient[5] == 0.0) {
         // The tolerance as a whole number of units, rounded up; 2^28 or more
         // decides nothing.
         const double units = std::ceil(power.tolerance) < 0x1p28 ? std::ceil(power.tolerance) : 0x1p28;
@@ -112,10 +112,10 @@ private:
         return _mm256_cvtpd_ps(v);
     }
 
-    const char* bytes;
-    float y;
     __m256i lowest, highest, tolerance;
     __m256d c1, c2, c3, c4, c5;
+    const char* bytes;
+    float y;
     bool isQuartic;
 };
 
