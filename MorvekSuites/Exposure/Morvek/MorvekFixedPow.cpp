@@ -99,9 +99,9 @@ FixedPow::FixedPow(float exponent) : y(exponent) {
     // the series value. In units of the double's last place that is below
     // 6.4 + 1.14 tail 2^53; the tolerance doubles it.
     auto toleranceFor = [&](int d) { return 2.0 * (6.4 + 1.14 * tailBeyond(d) * 0x1p53) + 4.0; };
-    // Degree 4 where it leaves all but a few in 10^5 results decided (the
-    // exponents of gammas from about 0.5 up), saving a multiply-add per
-    // value; degree 5 otherwise. With c5 = 0 both evaluations below are the
+    // Degree 4 where it leaves all but a few in 10^5 results decided
+    // (exponents from about -3.5 to 8.5, so every gamma from about 0.12 up),
+    // saving a multiply-add per value; degree 5 otherwise. With c5 = 0 both evaluations below are the
     // degree-4 polynomial exactly.
     tolerance = toleranceFor(4);
     if (tolerance <= 0x1p12) {
