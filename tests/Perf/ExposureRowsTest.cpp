@@ -451,6 +451,41 @@ TEST(ExposureRows, MixedRowsAroundTheOverflowIndex) {
     }
 }
 
+// At gamma 1 the 16-bit curve is a straight line, which the vector loop
+// computes instead of looking up. Over a wide range of exposures the line
+// must be found, and every value in each channel (out-of-range ones
+// included), with opaque, partly transparent and transparent alphas, must
+// come out as the converter has it.
+TEST(ExposureRows, SixteenBitStraightCurvesComputedExactly) {
+    std::vector<PF_Pixel16> pixels;
+    const A_u_short alphas[] = {32768, 32768, 0, 12345, 32767};
+    for (int v = 0; v <= 65535; ++v) {
+        const auto u = static_cast<A_u_short>(v);
+        const auto w = static_cast<A_u_short>(65535 - v);
+        pixels.push_back(PF_Pixel16{alphas[v % 5], u, static_cast<A_u_short>(v / 2), w});
+        pixels.push_back(PF_Pixel16{alphas[(v / 5) % 5], w, u, static_cast<A_u_short>(v % 32769)});
+    }
+    int linear = 0, sets = 0;
+    for (int step = 0; step <= 27; ++step) {
+        const double e = -10.0 + 0.73 * step;
+        for (double exposure : {e, std::round(e)}) {
+            const Converter c(param(1, exposure, 1.0));
+            const ExposureRows rows(c);
+            ++sets;
+            linear += rows.linear16() ? 1 : 0;
+            expectRowMatches(
+                c, pixels, [&](const PF_Pixel16* s, PF_Pixel16* d, std::ptrdiff_t n) { rows.convert16(c, s, d, n); },
+                "16 bits, gamma 1, exposure " + std::to_string(exposure));
+        }
+    }
+    // A line exists for all of them; the vector loop only takes it with AVX2,
+    // but whether it is found does not depend on the processor.
+    EXPECT_EQ(linear, sets);
+    // A bent curve has none.
+    const Converter bent(param(1, 0.5, 1.2));
+    EXPECT_FALSE(ExposureRows(bent).linear16());
+}
+
 // A long row in which every pixel is partly transparent and overflows: each
 // chunk sets all of its pixels aside.
 TEST(ExposureRows, RowsOfOnlyOverflowingPartlyTransparentPixels) {

@@ -1,5 +1,6 @@
 // Row conversions of the exposure filter that reproduce the colour converter's
-// pixels exactly: pre-rounded tables at 8 and 16 bits; at 32 bits eight
+// pixels exactly: pre-rounded tables at 8 and 16 bits (at 16 bits and gamma
+// 1 a line through the table's entries instead); at 32 bits eight
 // pixels at a time loaded, powered and finished in registers where the
 // processor has AVX2, and the powers of a run of pixels together otherwise.
 #include "MorvekExposureRows.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MORVEK_ROWS_AVX2 1
@@ -175,6 +177,56 @@ int overflowFrom(const std::vector<double>& table, double threshold) {
     return static_cast<int>(first);
 }
 
+// The line through the rounded 16-bit entries t of a straight curve
+// v -> v scale: a gain G below 2^32 (one 32 x 32-bit product per value), an
+// offset R and a shift s such that (v G + R) >> s is t[v] for every v below
+// `from` (the first overflowing index, or 32769) and at least 32768 from
+// there to 32768. Each entry n bounds v G + R to [n 2^s, (n + 1) 2^s), so
+// for a given gain the offsets that fit every entry form an interval; the
+// gains nearest to scale 2^s are tried in turn. Whether a line fits depends
+// only on the entries, which it is checked against one by one. Gain 0 when
+// none fits.
+struct LineFit {
+    std::uint64_t gain = 0, offset = 0;
+    int shift = 0;
+};
+
+LineFit fitLine16(const std::uint16_t* t, int from, double scale) {
+    // The products and results must stay within 31 bits for the vector code.
+    if (!(scale > 0.0) || !(scale * 32769.0 < 0x1p30)) {
+        return {};
+    }
+    int shift = 40;
+    while (shift > 0 && std::ldexp(scale, shift) >= 0x1p32 - 1.0) {
+        --shift;
+    }
+    const std::int64_t end = std::min<std::int64_t>(from, 32769);
+    const auto nearest = static_cast<std::int64_t>(std::llround(std::ldexp(scale, shift)));
+    for (const std::int64_t step : {0, -1, 1, -2, 2}) {
+        const std::int64_t g = nearest + step;
+        if (g <= 0 || g >= (std::int64_t{1} << 32)) {
+            continue;
+        }
+        std::int64_t lo = 0;
+        std::int64_t hi = std::numeric_limits<std::int64_t>::max();
+        for (std::int64_t v = 0; v < end; ++v) {
+            const std::int64_t n = t[v];
+            lo = std::max(lo, n * (std::int64_t{1} << shift) - v * g);
+            hi = std::min(hi, (n + 1) * (std::int64_t{1} << shift) - 1 - v * g);
+        }
+        if (lo > hi) {
+            continue;
+        }
+        const std::int64_t r = lo + (hi - lo) / 2;
+        // The line never decreases: reaching the top at `from` suffices.
+        if (end <= 32768 && ((end * g + r) >> shift) < 32768) {
+            continue;
+        }
+        return {static_cast<std::uint64_t>(g), static_cast<std::uint64_t>(r), shift};
+    }
+    return {};
+}
+
 // The blocks of the 8-bit vector code (layout in rising8Avx2): the tables,
 // the offsets 16k - 128, and the byte moves that pack the colour of a fourth
 // group of pixels into the alpha bytes of three others and back. Alpha sits
@@ -238,6 +290,12 @@ ExposureRows::ExposureRows(const Converter& converter) {
             }
         }
         std::fill(table16.begin() + 32769, table16.end(), table16[32768]);
+        if (overflowFrom16 >= 0 && converter.getInverseGamma() == 1.0) {
+            const LineFit line = fitLine16(table16.data(), overflowFrom16, converter.getScale());
+            lineGain = line.gain;
+            lineOffset = line.offset;
+            lineShift = line.shift;
+        }
     }
     const float y = converter.getInverseGammaFloat();
     identityPower = y == 1.0f;
@@ -270,31 +328,56 @@ inline double roundClampValue(double v, double top) {
 // saved[n] is the source of pixel dst[set[n]] (the row may be converted in
 // place, so the source may be gone).
 #ifdef MORVEK_ROWS_AVX2
-// Round half up, clamp to 0..top, NaN to 0, truncate: four lanes.
-__attribute__((target("avx2"))) inline __m128i roundLanes(__m256d v, __m256d top) {
-    __m256d x = _mm256_add_pd(v, _mm256_set1_pd(0.5));
-    x = _mm256_blendv_pd(x, top, _mm256_cmp_pd(x, top, _CMP_GT_OQ));
-    x = _mm256_and_pd(x, _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_GE_OQ));
-    return _mm256_cvttpd_epi32(x);
+// Round half up, clamp to the top, truncate: four lanes. Every value the
+// rule produces is a number at least 0 (alpha and the entries are, k is
+// positive), so the converter's NaN and below-zero cases do not arise.
+__attribute__((target("avx2"), always_inline)) inline __m128i roundLanes(__m256d v, __m256d top) {
+    return _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_add_pd(v, _mm256_set1_pd(0.5)), top));
+}
+
+// The alphas of four set-aside pixels as doubles, and their colour values
+// (clamped to the last index, as the converter reads the table) in `index`.
+__attribute__((target("avx2"), always_inline)) inline __m256d alphaAndIndices(const PF_Pixel* saved,
+                                                                              std::uint16_t* index) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(saved));
+    const __m128i colour = _mm_shuffle_epi8(p, _mm_setr_epi8(1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15, -1, -1, -1, -1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(index), _mm_cvtepu8_epi16(colour));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(index + 8), _mm_cvtepu8_epi16(_mm_srli_si128(colour, 8)));
+    return _mm256_cvtepi32_pd(_mm_and_si128(p, _mm_set1_epi32(0xFF)));
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256d alphaAndIndices(const PF_Pixel16* saved,
+                                                                              std::uint16_t* index) {
+    const __m256i p = _mm256_min_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(saved)),
+                                       _mm256_set1_epi16(static_cast<short>(0x8000)));
+    const __m256i colour =
+        _mm256_shuffle_epi8(p, _mm256_setr_epi8(2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1, 2, 3, 4, 5, 6,
+                                                7, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(index), _mm256_castsi256_si128(colour));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(index + 6), _mm256_extracti128_si256(colour, 1));
+    const __m256i alpha = _mm256_permutevar8x32_epi32(_mm256_and_si256(p, _mm256_set1_epi64x(0xFFFF)),
+                                                      _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
+    return _mm256_cvtepi32_pd(_mm256_castsi256_si128(alpha));
 }
 
 // Four set-aside pixels (saved[0..3], to dst[set[0..3]]) through the rule.
-template <class Pixel, class Channel>
-__attribute__((target("avx2"), always_inline)) inline void
-overflowGroup4(const double* table, __m256d vtop, unsigned lastIndex, bool bySixteen, const Pixel* saved, Pixel* dst,
-               const std::uint32_t* set) {
-    auto entry = [&](unsigned c) { return table[c > lastIndex ? lastIndex : c]; };
-    const Pixel p0 = saved[0], p1 = saved[1], p2 = saved[2], p3 = saved[3];
-    const __m256d a = _mm256_setr_pd(p0.alpha, p1.alpha, p2.alpha, p3.alpha);
-    __m256d r = _mm256_setr_pd(entry(p0.red), entry(p1.red), entry(p2.red), entry(p3.red));
-    __m256d g = _mm256_setr_pd(entry(p0.green), entry(p1.green), entry(p2.green), entry(p3.green));
-    __m256d b = _mm256_setr_pd(entry(p0.blue), entry(p1.blue), entry(p2.blue), entry(p3.blue));
-    const __m256d gb = _mm256_blendv_pd(b, g, _mm256_cmp_pd(g, b, _CMP_GT_OQ));
-    const __m256d brightest = _mm256_blendv_pd(gb, r, _mm256_cmp_pd(r, gb, _CMP_GT_OQ));
+// Their alpha lies in 1..top - 1 (opaque, transparent and out-of-range
+// alphas take other paths), so A' > 0.
+template <class Pixel>
+__attribute__((target("avx2"), always_inline)) inline void overflowGroup4(const double* table, __m256d vtop,
+                                                                          bool bySixteen, const Pixel* saved,
+                                                                          Pixel* dst, const std::uint32_t* set) {
+    // Colour values in pixel order: red, green and blue of pixel 0, then 1...
+    alignas(16) std::uint16_t c[16];
+    const __m256d a = alphaAndIndices(saved, c);
+    __m256d r = _mm256_setr_pd(table[c[0]], table[c[3]], table[c[6]], table[c[9]]);
+    __m256d g = _mm256_setr_pd(table[c[1]], table[c[4]], table[c[7]], table[c[10]]);
+    __m256d b = _mm256_setr_pd(table[c[2]], table[c[5]], table[c[8]], table[c[11]]);
+    const __m256d brightest = _mm256_max_pd(r, _mm256_max_pd(g, b)); // no NaN among the entries
     const __m256d product = _mm256_mul_pd(brightest, a);
     __m256d aNew = bySixteen ? _mm256_mul_pd(product, _mm256_set1_pd(3.0517578125e-05))
                              : _mm256_div_pd(product, _mm256_set1_pd(255.0));
-    aNew = _mm256_blendv_pd(aNew, vtop, _mm256_cmp_pd(aNew, vtop, _CMP_GT_OQ));
+    aNew = _mm256_min_pd(aNew, vtop);
     const __m256d k = _mm256_div_pd(a, aNew);
     r = _mm256_mul_pd(r, k);
     g = _mm256_mul_pd(g, k);
@@ -302,7 +385,7 @@ overflowGroup4(const double* table, __m256d vtop, unsigned lastIndex, bool bySix
     const __m128i ra = roundLanes(aNew, vtop), rr = roundLanes(r, vtop), rg = roundLanes(g, vtop),
                   rb = roundLanes(b, vtop);
     // The four pixels as (little-endian) words, each stored whole.
-    if (sizeof(Channel) == 1) {
+    if (sizeof(Pixel) == 4) {
         alignas(16) std::uint32_t words[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(words),
                         _mm_or_si128(_mm_or_si128(ra, _mm_slli_epi32(rr, 8)),
@@ -327,18 +410,17 @@ overflowGroup4(const double* table, __m256d vtop, unsigned lastIndex, bool bySix
 // multiply-add), so the same results. `bySixteen` selects the 16-bit new
 // alpha (M A) 2^-15 instead of the 8-bit (M A) / 255. Returns how many it
 // converted (a multiple of four).
-template <class Pixel, class Channel>
-__attribute__((target("avx2"))) int overflowPixels4(const double* table, double top, unsigned lastIndex, bool bySixteen,
-                                                    const Pixel* saved, Pixel* dst, const std::uint32_t* set,
-                                                    int count) {
+template <class Pixel>
+__attribute__((target("avx2"))) int overflowPixels4(const double* table, double top, bool bySixteen, const Pixel* saved,
+                                                    Pixel* dst, const std::uint32_t* set, int count) {
     const __m256d vtop = _mm256_set1_pd(top);
     int n = 0;
     for (; n + 8 <= count; n += 8) {
-        overflowGroup4<Pixel, Channel>(table, vtop, lastIndex, bySixteen, saved + n, dst, set + n);
-        overflowGroup4<Pixel, Channel>(table, vtop, lastIndex, bySixteen, saved + n + 4, dst, set + n + 4);
+        overflowGroup4(table, vtop, bySixteen, saved + n, dst, set + n);
+        overflowGroup4(table, vtop, bySixteen, saved + n + 4, dst, set + n + 4);
     }
     for (; n + 4 <= count; n += 4) {
-        overflowGroup4<Pixel, Channel>(table, vtop, lastIndex, bySixteen, saved + n, dst, set + n);
+        overflowGroup4(table, vtop, bySixteen, saved + n, dst, set + n);
     }
     return n;
 }
@@ -350,7 +432,7 @@ inline void overflowPixels(const double* table, double top, unsigned lastIndex, 
     int n = 0;
 #ifdef MORVEK_ROWS_AVX2
     if (vector && count >= 4) {
-        n = overflowPixels4<Pixel, Channel>(table, top, lastIndex, sizeof(Channel) == 2, saved, dst, set, count);
+        n = overflowPixels4(table, top, sizeof(Channel) == 2, saved, dst, set, count);
     }
 #else
     (void)vector;
@@ -738,13 +820,44 @@ inline std::uint64_t lookup16Plain(const std::uint16_t* t, const PF_Pixel16& s) 
            (std::uint64_t{t[s.blue]} << 48);
 }
 
+// The rounded entries of a straight curve computed rather than looked up:
+// min(32768, (v gain + offset) >> shift) for the colour of four pixels, the
+// index v clamped to 32768 first as for the table; alpha as it is.
+struct Line16Lanes {
+    __m256i gain, offset;
+    __m128i shift;
+};
+
+__attribute__((target("avx2"), always_inline)) inline __m256i lineHalf(__m256i x, const Line16Lanes& line) {
+    // Even 32-bit lanes through the low halves of the 64-bit products, odd
+    // ones shifted down first; the results (below 2^31) go back in place.
+    const __m256i even = _mm256_srl_epi64(_mm256_add_epi64(_mm256_mul_epu32(x, line.gain), line.offset), line.shift);
+    const __m256i odd = _mm256_srl_epi64(
+        _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(x, 32), line.gain), line.offset), line.shift);
+    return _mm256_min_epu32(_mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA), _mm256_set1_epi32(32768));
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i line4(__m256i px, const Line16Lanes& line) {
+    const __m256i v = _mm256_min_epu16(px, _mm256_set1_epi16(static_cast<short>(0x8000)));
+    const __m256i lo = lineHalf(_mm256_unpacklo_epi16(v, _mm256_setzero_si256()), line);
+    const __m256i hi = lineHalf(_mm256_unpackhi_epi16(v, _mm256_setzero_si256()), line);
+    // Alpha is word 0 of each pixel: words 0 and 4 of each half.
+    return _mm256_blend_epi16(_mm256_packus_epi32(lo, hi), px, 0x11);
+}
+
+__attribute__((target("avx2"))) Line16Lanes makeLine16Lanes(std::uint64_t gain, std::uint64_t offset, int shift) {
+    return Line16Lanes{_mm256_set1_epi64x(static_cast<long long>(gain)),
+                       _mm256_set1_epi64x(static_cast<long long>(offset)), _mm_cvtsi32_si128(shift)};
+}
+
 // rising16 eight pixels at a time: one test per group whether any colour
 // reaches the overflow index or any alpha exceeds 32768, and only then the
-// pixels to set aside or clear; the others keep their alpha as it is.
-template <bool check>
-__attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigned from, const PF_Pixel16* src,
-                                                 PF_Pixel16* dst, std::ptrdiff_t count, PF_Pixel16* saved,
-                                                 std::uint32_t* set) {
+// pixels to set aside or clear; the others keep their alpha as it is. With
+// `kLine` the colour comes from the line instead of the table.
+template <bool check, bool kLine>
+__attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, const Line16Lanes& line, unsigned from,
+                                                 const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t count,
+                                                 PF_Pixel16* saved, std::uint32_t* set) {
     const std::uint64_t f = check ? from : 0u;
     const __m256i fromV = _mm256_set1_epi64x(static_cast<long long>((f << 16) | (f << 32) | (f << 48)));
     // Any lane at or above its threshold: `from` for colour, 32769 for alpha.
@@ -771,7 +884,16 @@ __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, unsigne
                 n = append16(v1, b.slow, static_cast<std::uint32_t>(i + 4), saved, set, n);
             }
         }
-        if (zero == 0) {
+        if (kLine) {
+            // All ones for a pixel to keep, zero for one to clear.
+            const __m256i z = _mm256_set1_epi64x(zero);
+            const __m256i clear0 =
+                _mm256_cmpeq_epi64(_mm256_and_si256(z, _mm256_setr_epi64x(1, 2, 4, 8)), _mm256_setr_epi64x(1, 2, 4, 8));
+            const __m256i clear1 = _mm256_cmpeq_epi64(_mm256_and_si256(z, _mm256_setr_epi64x(16, 32, 64, 128)),
+                                                      _mm256_setr_epi64x(16, 32, 64, 128));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_andnot_si256(clear0, line4(v0, line)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 4), _mm256_andnot_si256(clear1, line4(v1, line)));
+        } else if (zero == 0) {
 #pragma GCC unroll 8
             for (int k = 0; k < 8; ++k) {
                 storeWord(dst[i + k], lookup16Plain(t, src[i + k]));
@@ -871,6 +993,12 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
 #else
     (void)vector;
 #endif
+#ifdef MORVEK_ROWS_AVX2
+    Line16Lanes line{};
+    if (vector && lineGain != 0) {
+        line = makeLine16Lanes(lineGain, lineOffset, lineShift);
+    }
+#endif
     PF_Pixel16 saved[kChunk + 8];
     std::uint32_t set[kChunk + 8];
     for (std::ptrdiff_t start = 0; start < n; start += kChunk) {
@@ -885,8 +1013,13 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
         int setAside = 0;
 #ifdef MORVEK_ROWS_AVX2
         if (vector) {
-            setAside = from <= 32768 ? rising16Avx2<true>(t, from, s, d, count, saved, set)
-                                     : rising16Avx2<false>(t, from, s, d, count, saved, set);
+            if (lineGain != 0) {
+                setAside = from <= 32768 ? rising16Avx2<true, true>(t, line, from, s, d, count, saved, set)
+                                         : rising16Avx2<false, true>(t, line, from, s, d, count, saved, set);
+            } else {
+                setAside = from <= 32768 ? rising16Avx2<true, false>(t, line, from, s, d, count, saved, set)
+                                         : rising16Avx2<false, false>(t, line, from, s, d, count, saved, set);
+            }
         } else
 #endif
         {

@@ -12,7 +12,9 @@
 // time). For a curve that never decreases (every valid gamma), a pixel
 // overflows exactly when its largest colour value reaches the first
 // overflowing index, which whole groups of pixels are compared against at
-// once; with AVX2 the 8-bit colour is looked up with byte shuffles.
+// once; with AVX2 the 8-bit colour is looked up with byte shuffles, and a
+// 16-bit curve that is a straight line (gamma 1) is computed with integer
+// products, from a line checked against every rounded entry.
 // 32 bits: at gamma 1 the power is the identity; otherwise the powers of a
 // run of pixels are computed together through a table built for the frame's
 // exponent (FixedPow), each equal to powFloat's.
@@ -49,6 +51,10 @@ public:
     void convert32(const Converter& converter, const PF_PixelFloat* src, PF_PixelFloat* dst, std::ptrdiff_t n,
                    bool vector = true) const;
 
+    // Whether the 16-bit vector loop computes the colour from a line rather
+    // than looking it up (a straight curve, gamma 1; for the tests).
+    bool linear16() const { return lineGain != 0; }
+
 private:
     // 8 bits, for red, green and blue in turn (256 entries each): the rounded
     // value at its channel's byte of the pixel read as a little-endian 32-bit
@@ -72,6 +78,13 @@ private:
     // when none does. -1 for other tables, which take the per-entry flags.
     int overflowFrom8 = -1;
     int overflowFrom16 = -1;
+    // 16 bits, a curve that is a straight line (gamma 1): every rounded
+    // entry below the overflow index is (v lineGain + lineOffset) >>
+    // lineShift, and from there on that reaches 32768, as checked against
+    // each entry when the rows are built; so the vector loop computes the
+    // colour instead of looking it up. lineGain 0 when no such line exists.
+    std::uint64_t lineGain = 0, lineOffset = 0;
+    int lineShift = 0;
     bool identityPower = false; // 32 bits: exponent exactly 1
     // 32 bits, other exponents, for a converter built for float pixels:
     // powers of a run of channel values at once (shared by copies: it is
