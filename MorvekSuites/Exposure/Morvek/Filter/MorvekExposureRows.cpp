@@ -290,6 +290,14 @@ ExposureRows::ExposureRows(const Converter& converter) {
             }
         }
         std::fill(table16.begin() + 32769, table16.end(), table16[32768]);
+        // At gamma 1 the entries are usually the channel value times the
+        // gain, exactly (checked entry by entry).
+        const double scale = converter.getScale();
+        bool product = converter.getInverseGamma() == 1.0;
+        for (std::size_t i = 0; product && i <= 32768; ++i) {
+            product = table[i] == static_cast<double>(i) * scale;
+        }
+        product16 = product ? scale : 0.0;
         if (overflowFrom16 >= 0 && converter.getInverseGamma() == 1.0) {
             const LineFit line = fitLine16(table16.data(), overflowFrom16, converter.getScale());
             lineGain = line.gain;
@@ -360,23 +368,50 @@ __attribute__((target("avx2"), always_inline)) inline __m256d alphaAndIndices(co
     return _mm256_cvtepi32_pd(_mm256_castsi256_si128(alpha));
 }
 
+// For a 16-bit table whose every entry is v times `product`: the alphas and
+// the entries of four set-aside pixels, computed (the same products) rather
+// than read.
+__attribute__((target("avx2"), always_inline)) inline void
+productEntries(const PF_Pixel16* saved, double product, __m256d& a, __m256d& r, __m256d& g, __m256d& b) {
+    // 32-bit lanes: alpha | red << 16, then green | blue << 16, per pixel.
+    const __m256i p = _mm256_min_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(saved)),
+                                       _mm256_set1_epi16(static_cast<short>(0x8000)));
+    const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    const __m256i ag = _mm256_permutevar8x32_epi32(_mm256_and_si256(p, _mm256_set1_epi32(0xFFFF)), order);
+    const __m256i rb = _mm256_permutevar8x32_epi32(_mm256_srli_epi32(p, 16), order);
+    const __m256d m = _mm256_set1_pd(product);
+    a = _mm256_cvtepi32_pd(_mm256_castsi256_si128(ag));
+    g = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(ag, 1)), m);
+    r = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(rb)), m);
+    b = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(rb, 1)), m);
+}
+
 // Four set-aside pixels (saved[0..3], to dst[set[0..3]]) through the rule.
 // Their alpha lies in 1..top - 1 (opaque, transparent and out-of-range
-// alphas take other paths), so A' > 0.
+// alphas take other paths), so A' > 0. A `product` other than 0 (16 bits
+// only) gives the entries as products instead of table reads.
 template <class Pixel>
-__attribute__((target("avx2"), always_inline)) inline void overflowGroup4(const double* table, __m256d vtop,
-                                                                          bool bySixteen, const Pixel* saved,
-                                                                          Pixel* dst, const std::uint32_t* set) {
-    // Colour values in pixel order: red, green and blue of pixel 0, then 1...
-    alignas(16) std::uint16_t c[16];
-    const __m256d a = alphaAndIndices(saved, c);
-    __m256d r = _mm256_setr_pd(table[c[0]], table[c[3]], table[c[6]], table[c[9]]);
-    __m256d g = _mm256_setr_pd(table[c[1]], table[c[4]], table[c[7]], table[c[10]]);
-    __m256d b = _mm256_setr_pd(table[c[2]], table[c[5]], table[c[8]], table[c[11]]);
+__attribute__((target("avx2"), always_inline)) inline void
+overflowGroup4(const double* table, double product, __m256d vtop, bool bySixteen, const Pixel* saved, Pixel* dst,
+               const std::uint32_t* set) {
+    __m256d a, r, g, b;
+    if constexpr (sizeof(Pixel) == sizeof(PF_Pixel16)) {
+        if (product != 0.0) {
+            productEntries(saved, product, a, r, g, b);
+        }
+    }
+    if (sizeof(Pixel) != sizeof(PF_Pixel16) || product == 0.0) {
+        // Colour values in pixel order: red, green and blue of pixel 0, then 1...
+        alignas(16) std::uint16_t c[16];
+        a = alphaAndIndices(saved, c);
+        r = _mm256_setr_pd(table[c[0]], table[c[3]], table[c[6]], table[c[9]]);
+        g = _mm256_setr_pd(table[c[1]], table[c[4]], table[c[7]], table[c[10]]);
+        b = _mm256_setr_pd(table[c[2]], table[c[5]], table[c[8]], table[c[11]]);
+    }
     const __m256d brightest = _mm256_max_pd(r, _mm256_max_pd(g, b)); // no NaN among the entries
-    const __m256d product = _mm256_mul_pd(brightest, a);
-    __m256d aNew = bySixteen ? _mm256_mul_pd(product, _mm256_set1_pd(3.0517578125e-05))
-                             : _mm256_div_pd(product, _mm256_set1_pd(255.0));
+    const __m256d ma = _mm256_mul_pd(brightest, a);
+    __m256d aNew =
+        bySixteen ? _mm256_mul_pd(ma, _mm256_set1_pd(3.0517578125e-05)) : _mm256_div_pd(ma, _mm256_set1_pd(255.0));
     aNew = _mm256_min_pd(aNew, vtop);
     const __m256d k = _mm256_div_pd(a, aNew);
     r = _mm256_mul_pd(r, k);
@@ -411,31 +446,35 @@ __attribute__((target("avx2"), always_inline)) inline void overflowGroup4(const 
 // alpha (M A) 2^-15 instead of the 8-bit (M A) / 255. Returns how many it
 // converted (a multiple of four).
 template <class Pixel>
-__attribute__((target("avx2"))) int overflowPixels4(const double* table, double top, bool bySixteen, const Pixel* saved,
-                                                    Pixel* dst, const std::uint32_t* set, int count) {
+__attribute__((target("avx2"))) int overflowPixels4(const double* table, double product, double top, bool bySixteen,
+                                                    const Pixel* saved, Pixel* dst, const std::uint32_t* set,
+                                                    int count) {
     const __m256d vtop = _mm256_set1_pd(top);
     int n = 0;
     for (; n + 8 <= count; n += 8) {
-        overflowGroup4(table, vtop, bySixteen, saved + n, dst, set + n);
-        overflowGroup4(table, vtop, bySixteen, saved + n + 4, dst, set + n + 4);
+        overflowGroup4(table, product, vtop, bySixteen, saved + n, dst, set + n);
+        overflowGroup4(table, product, vtop, bySixteen, saved + n + 4, dst, set + n + 4);
     }
     for (; n + 4 <= count; n += 4) {
-        overflowGroup4(table, vtop, bySixteen, saved + n, dst, set + n);
+        overflowGroup4(table, product, vtop, bySixteen, saved + n, dst, set + n);
     }
     return n;
 }
 #endif
 
+// `product`: 0, or the factor that makes every entry v times it (the
+// vector code then computes the entries instead of reading them).
 template <class Pixel, class Channel, class NewAlpha>
-inline void overflowPixels(const double* table, double top, unsigned lastIndex, NewAlpha newAlpha, const Pixel* saved,
-                           Pixel* dst, const std::uint32_t* set, int count, bool vector) {
+inline void overflowPixels(const double* table, double product, double top, unsigned lastIndex, NewAlpha newAlpha,
+                           const Pixel* saved, Pixel* dst, const std::uint32_t* set, int count, bool vector) {
     int n = 0;
 #ifdef MORVEK_ROWS_AVX2
     if (vector && count >= 4) {
-        n = overflowPixels4(table, top, sizeof(Channel) == 2, saved, dst, set, count);
+        n = overflowPixels4(table, product, top, sizeof(Channel) == 2, saved, dst, set, count);
     }
 #else
     (void)vector;
+    (void)product;
 #endif
     for (; n < count; ++n) {
         const Pixel s = saved[n];
@@ -465,14 +504,14 @@ inline void overflowPixels(const double* table, double top, unsigned lastIndex, 
 inline void overflowPixels8(const double* table, const PF_Pixel* saved, PF_Pixel* dst, const std::uint32_t* set,
                             int count, bool vector) {
     overflowPixels<PF_Pixel, A_u_char>(
-        table, 255.0, 255u, [](double m, double a) { return (m * a) / 255.0; }, saved, dst, set, count, vector);
+        table, 0.0, 255.0, 255u, [](double m, double a) { return (m * a) / 255.0; }, saved, dst, set, count, vector);
 }
 
-inline void overflowPixels16(const double* table, const PF_Pixel16* saved, PF_Pixel16* dst, const std::uint32_t* set,
-                             int count, bool vector) {
+inline void overflowPixels16(const double* table, double product, const PF_Pixel16* saved, PF_Pixel16* dst,
+                             const std::uint32_t* set, int count, bool vector) {
     overflowPixels<PF_Pixel16, A_u_short>(
-        table, 32768.0, 32768u, [](double m, double a) { return (m * a) * 3.0517578125e-05; }, saved, dst, set, count,
-        vector);
+        table, product, 32768.0, 32768u, [](double m, double a) { return (m * a) * 3.0517578125e-05; }, saved, dst, set,
+        count, vector);
 }
 
 // The 16-bit pixels that a pass over a table that never decreases set aside
@@ -1006,7 +1045,7 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
         const PF_Pixel16* s = src + start;
         PF_Pixel16* d = dst + start;
         if (overflowFrom16 < 0) {
-            overflowPixels16(values, saved, d, set, general16(converter, t, s, d, count, saved, set), vector);
+            overflowPixels16(values, 0.0, saved, d, set, general16(converter, t, s, d, count, saved, set), vector);
             continue;
         }
         const auto from = static_cast<unsigned>(overflowFrom16);
@@ -1025,7 +1064,11 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
         {
             setAside = rising16(t, from, s, d, 0, count, saved, set, 0);
         }
-        finishSetAside(converter, 32768u, saved, d, set, setAside, vector, overflowPixels16);
+        finishSetAside(converter, 32768u, saved, d, set, setAside, vector,
+                       [this](const double* table, const PF_Pixel16* saved16, PF_Pixel16* dst16,
+                              const std::uint32_t* set16, int n16, bool vector16) {
+                           overflowPixels16(table, product16, saved16, dst16, set16, n16, vector16);
+                       });
     }
 }
 

@@ -85,6 +85,10 @@ private:
     // colour instead of looking it up. lineGain 0 when no such line exists.
     std::uint64_t lineGain = 0, lineOffset = 0;
     int lineShift = 0;
+    // 16 bits: when every entry of the converter's table is exactly the
+    // channel value times this (gamma 1), the overflow rule's vector code
+    // computes the entries instead of reading them; 0 otherwise.
+    double product16 = 0.0;
     bool identityPower = false; // 32 bits: exponent exactly 1
     // 32 bits, other exponents, for a converter built for float pixels:
     // powers of a run of channel values at once (shared by copies: it is
