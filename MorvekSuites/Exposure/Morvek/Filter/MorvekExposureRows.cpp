@@ -368,6 +368,12 @@ __attribute__((target("avx2"), always_inline)) inline __m256d alphaAndIndices(co
     return _mm256_cvtepi32_pd(_mm256_castsi256_si128(alpha));
 }
 
+// One pixel's word (little-endian, alpha lowest) stored whole.
+template <class Pixel, class Word> inline void storeLane(Pixel& p, Word w) {
+    static_assert(sizeof(Pixel) == sizeof(Word), "a whole pixel");
+    std::memcpy(&p, &w, sizeof(Pixel));
+}
+
 // For a 16-bit table whose every entry is v times `product`: the alphas and
 // the entries of four set-aside pixels, computed (the same products) rather
 // than read.
@@ -419,24 +425,24 @@ overflowGroup4(const double* table, double product, __m256d vtop, bool bySixteen
     b = _mm256_mul_pd(b, k);
     const __m128i ra = roundLanes(aNew, vtop), rr = roundLanes(r, vtop), rg = roundLanes(g, vtop),
                   rb = roundLanes(b, vtop);
-    // The four pixels as (little-endian) words, each stored whole.
-    if (sizeof(Pixel) == 4) {
-        alignas(16) std::uint32_t words[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(words),
-                        _mm_or_si128(_mm_or_si128(ra, _mm_slli_epi32(rr, 8)),
-                                     _mm_or_si128(_mm_slli_epi32(rg, 16), _mm_slli_epi32(rb, 24))));
-        for (int lane = 0; lane < 4; ++lane) {
-            std::memcpy(&dst[set[lane]], &words[lane], sizeof(Pixel));
-        }
+    // The four pixels as (little-endian) words, each moved out of the vector
+    // register and stored whole (not through memory: a narrower load from
+    // a wider store that has not yet left would wait for it).
+    if constexpr (sizeof(Pixel) == 4) {
+        const __m128i words = _mm_or_si128(_mm_or_si128(ra, _mm_slli_epi32(rr, 8)),
+                                           _mm_or_si128(_mm_slli_epi32(rg, 16), _mm_slli_epi32(rb, 24)));
+        storeLane(dst[set[0]], static_cast<std::uint32_t>(_mm_cvtsi128_si32(words)));
+        storeLane(dst[set[1]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 1)));
+        storeLane(dst[set[2]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 2)));
+        storeLane(dst[set[3]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 3)));
     } else {
         const __m128i low = _mm_or_si128(ra, _mm_slli_epi32(rr, 16));
         const __m128i high = _mm_or_si128(rg, _mm_slli_epi32(rb, 16));
-        alignas(16) std::uint64_t words[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(words), _mm_unpacklo_epi32(low, high));
-        _mm_store_si128(reinterpret_cast<__m128i*>(words + 2), _mm_unpackhi_epi32(low, high));
-        for (int lane = 0; lane < 4; ++lane) {
-            std::memcpy(&dst[set[lane]], &words[lane], sizeof(Pixel));
-        }
+        const __m128i first = _mm_unpacklo_epi32(low, high), second = _mm_unpackhi_epi32(low, high);
+        storeLane(dst[set[0]], static_cast<std::uint64_t>(_mm_cvtsi128_si64(first)));
+        storeLane(dst[set[1]], static_cast<std::uint64_t>(_mm_extract_epi64(first, 1)));
+        storeLane(dst[set[2]], static_cast<std::uint64_t>(_mm_cvtsi128_si64(second)));
+        storeLane(dst[set[3]], static_cast<std::uint64_t>(_mm_extract_epi64(second, 1)));
     }
 }
 
