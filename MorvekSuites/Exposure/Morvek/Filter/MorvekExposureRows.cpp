@@ -272,8 +272,19 @@ ExposureRows::ExposureRows(const Converter& converter) {
             table8[256 + i] = (v << 16) | flags; // green: third byte
             table8[512 + i] = (v << 24) | flags; // blue: fourth byte
         }
-        shuffle8.resize(38);
+        shuffle8.resize(40);
         fillShuffleBlocks(shuffle8Values, &shuffle8[0].bytes);
+        // Where the curve has reached its last value for good (the top, for
+        // a bright exposure), the blocks from there on need no shuffles.
+        int blocks = 16;
+        while (blocks > 1 && std::all_of(shuffle8Values + 16 * (blocks - 1), shuffle8Values + 256,
+                                         [&](std::uint8_t v) { return v == shuffle8Values[255]; })) {
+            --blocks;
+        }
+        shuffleBlocks8 = blocks;
+        std::fill(std::begin(shuffle8[38].bytes), std::end(shuffle8[38].bytes),
+                  static_cast<std::uint8_t>(16 * blocks - 129));
+        std::fill(std::begin(shuffle8[39].bytes), std::end(shuffle8[39].bytes), shuffle8Values[255]);
     } else if (bpc == 1 && table.size() == 32769) {
         const int from = overflowFrom(table, 32768.5);
         // Values above 32768 read entry 32768, so they overflow exactly when
@@ -611,9 +622,12 @@ __attribute__((target("avx2"))) inline Test8 test8(__m256i v, __m256i fromV) {
 // (bit 7 set: the shuffle gives 0) below, and 16..127 above, where the
 // shuffle gives an entry of a lower block, at most T[x]. The largest of the
 // sixteen is T[x].
+// Blocks from `blocks` on (at least 1) hold nothing but the last entry:
+// x >= 16 blocks, that is xs > flat[0] = 16 blocks - 129, takes flat[1] = T[255]
+// from one comparison instead of their shuffles.
 template <int N>
-__attribute__((target("avx2"), always_inline)) inline void lookupBytes(const __m256i* x, __m256i* y, const __m256i* lut,
-                                                                       const __m256i* offset) {
+__attribute__((target("avx2"), always_inline)) inline void
+lookupBytes(const __m256i* x, __m256i* y, const __m256i* lut, const __m256i* offset, int blocks, const __m256i* flat) {
     __m256i xs[N];
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) {
@@ -621,10 +635,16 @@ __attribute__((target("avx2"), always_inline)) inline void lookupBytes(const __m
         y[j] = _mm256_setzero_si256();
     }
 #pragma GCC unroll 16
-    for (int k = 0; k < 16; ++k) {
+    for (int k = 0; k < blocks; ++k) {
 #pragma GCC unroll 4
         for (int j = 0; j < N; ++j) {
             y[j] = _mm256_max_epu8(y[j], _mm256_shuffle_epi8(lut[k], _mm256_subs_epi8(xs[j], offset[k])));
+        }
+    }
+    if (blocks < 16) {
+#pragma GCC unroll 4
+        for (int j = 0; j < N; ++j) {
+            y[j] = _mm256_max_epu8(y[j], _mm256_and_si256(_mm256_cmpgt_epi8(xs[j], flat[0]), flat[1]));
         }
     }
 }
@@ -724,13 +744,14 @@ __attribute__((target("avx2"), always_inline)) inline int testGroups8(const __m2
 // twelve colour bytes of each half of a fourth group of pixels into the alpha
 // bytes of the other three, and give them back (so 32 pixels take three
 // vectors of table shuffles instead of four).
-__attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, const std::uint64_t* t, unsigned from,
-                                                const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t count,
+__attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, int tableBlocks, const std::uint64_t* t,
+                                                unsigned from, const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t count,
                                                 PF_Pixel* saved, std::uint32_t* set) {
     const __m256i* lut = blocks;
     const __m256i* offset = blocks + 16;
     const __m256i* take = blocks + 32;
     const __m256i* give = blocks + 35;
+    const __m256i* flat = blocks + 38;
     const bool check = from <= 255;
     const __m256i fromV = _mm256_set1_epi8(static_cast<char>(check ? from : 255u));
     const __m256i alpha = _mm256_set1_epi32(0xFF);
@@ -751,7 +772,7 @@ __attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, const std
         for (int j = 0; j < 3; ++j) {
             packed[j] = _mm256_blendv_epi8(x[j], _mm256_shuffle_epi8(x[3], take[j]), alpha);
         }
-        lookupBytes<3>(packed, y, lut, offset);
+        lookupBytes<3>(packed, y, lut, offset, tableBlocks, flat);
         __m256i last = _mm256_and_si256(x[3], alpha);
 #pragma GCC unroll 4
         for (int j = 0; j < 3; ++j) {
@@ -770,7 +791,7 @@ __attribute__((target("avx2"))) int rising8Avx2(const __m256i* blocks, const std
         } else {
             zero[0] = zero[1] = _mm256_setzero_si256();
         }
-        lookupBytes<2>(x, y, lut, offset);
+        lookupBytes<2>(x, y, lut, offset, tableBlocks, flat);
 #pragma GCC unroll 4
         for (int j = 0; j < 2; ++j) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8 * j),
@@ -1018,7 +1039,8 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
         int setAside = 0;
 #ifdef MORVEK_ROWS_AVX2
         if (vector) {
-            setAside = rising8Avx2(reinterpret_cast<const __m256i*>(shuffle8.data()), t, from, s, d, count, saved, set);
+            setAside = rising8Avx2(reinterpret_cast<const __m256i*>(shuffle8.data()), shuffleBlocks8, t, from, s, d,
+                                   count, saved, set);
         } else
 #endif
         {

@@ -63,11 +63,13 @@ private:
     std::vector<std::uint64_t> table8;
     // 8 bits, for the vector code: the rounded values as sixteen tables of
     // sixteen, each in both halves of a block; then the blocks of constants
-    // that code shuffles with.
+    // that code shuffles and compares with. The tables from shuffleBlocks8 on
+    // hold only the last value, which a comparison gives instead.
     struct alignas(32) Block {
         std::uint8_t bytes[32];
     };
     std::vector<Block> shuffle8;
+    int shuffleBlocks8 = 16;
     // 16 bits: 65536 entries (indices above 32768 read entry 32768, as the
     // converter does), each the rounded value (0..32768). For a table that
     // decreases somewhere or holds NaNs, kOverflow16 marks an entry that
