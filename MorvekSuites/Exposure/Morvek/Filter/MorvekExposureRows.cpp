@@ -379,10 +379,16 @@ __attribute__((target("avx2"), always_inline)) inline __m256d alphaAndIndices(co
     return _mm256_cvtepi32_pd(_mm256_castsi256_si128(alpha));
 }
 
-// One pixel's word (little-endian, alpha lowest) stored whole.
-template <class Pixel, class Word> inline void storeLane(Pixel& p, Word w) {
-    static_assert(sizeof(Pixel) == sizeof(Word), "a whole pixel");
-    std::memcpy(&p, &w, sizeof(Pixel));
+// The alphas and the table entries of four set-aside pixels.
+template <class Pixel>
+__attribute__((target("avx2"), always_inline)) inline void
+tableEntries(const double* table, const Pixel* saved, __m256d& a, __m256d& r, __m256d& g, __m256d& b) {
+    // Colour values in pixel order: red, green and blue of pixel 0, then 1...
+    alignas(16) std::uint16_t c[16];
+    a = alphaAndIndices(saved, c);
+    r = _mm256_setr_pd(table[c[0]], table[c[3]], table[c[6]], table[c[9]]);
+    g = _mm256_setr_pd(table[c[1]], table[c[4]], table[c[7]], table[c[10]]);
+    b = _mm256_setr_pd(table[c[2]], table[c[5]], table[c[8]], table[c[11]]);
 }
 
 // For a 16-bit table whose every entry is v times `product`: the alphas and
@@ -415,15 +421,11 @@ overflowGroup4(const double* table, double product, __m256d vtop, bool bySixteen
     if constexpr (sizeof(Pixel) == sizeof(PF_Pixel16)) {
         if (product != 0.0) {
             productEntries(saved, product, a, r, g, b);
+        } else {
+            tableEntries(table, saved, a, r, g, b);
         }
-    }
-    if (sizeof(Pixel) != sizeof(PF_Pixel16) || product == 0.0) {
-        // Colour values in pixel order: red, green and blue of pixel 0, then 1...
-        alignas(16) std::uint16_t c[16];
-        a = alphaAndIndices(saved, c);
-        r = _mm256_setr_pd(table[c[0]], table[c[3]], table[c[6]], table[c[9]]);
-        g = _mm256_setr_pd(table[c[1]], table[c[4]], table[c[7]], table[c[10]]);
-        b = _mm256_setr_pd(table[c[2]], table[c[5]], table[c[8]], table[c[11]]);
+    } else {
+        tableEntries(table, saved, a, r, g, b);
     }
     const __m256d brightest = _mm256_max_pd(r, _mm256_max_pd(g, b)); // no NaN among the entries
     const __m256d ma = _mm256_mul_pd(brightest, a);
@@ -442,18 +444,18 @@ overflowGroup4(const double* table, double product, __m256d vtop, bool bySixteen
     if constexpr (sizeof(Pixel) == 4) {
         const __m128i words = _mm_or_si128(_mm_or_si128(ra, _mm_slli_epi32(rr, 8)),
                                            _mm_or_si128(_mm_slli_epi32(rg, 16), _mm_slli_epi32(rb, 24)));
-        storeLane(dst[set[0]], static_cast<std::uint32_t>(_mm_cvtsi128_si32(words)));
-        storeLane(dst[set[1]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 1)));
-        storeLane(dst[set[2]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 2)));
-        storeLane(dst[set[3]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 3)));
+        storeWord(dst[set[0]], static_cast<std::uint32_t>(_mm_cvtsi128_si32(words)));
+        storeWord(dst[set[1]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 1)));
+        storeWord(dst[set[2]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 2)));
+        storeWord(dst[set[3]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 3)));
     } else {
         const __m128i low = _mm_or_si128(ra, _mm_slli_epi32(rr, 16));
         const __m128i high = _mm_or_si128(rg, _mm_slli_epi32(rb, 16));
         const __m128i first = _mm_unpacklo_epi32(low, high), second = _mm_unpackhi_epi32(low, high);
-        storeLane(dst[set[0]], static_cast<std::uint64_t>(_mm_cvtsi128_si64(first)));
-        storeLane(dst[set[1]], static_cast<std::uint64_t>(_mm_extract_epi64(first, 1)));
-        storeLane(dst[set[2]], static_cast<std::uint64_t>(_mm_cvtsi128_si64(second)));
-        storeLane(dst[set[3]], static_cast<std::uint64_t>(_mm_extract_epi64(second, 1)));
+        storeWord(dst[set[0]], static_cast<std::uint64_t>(_mm_cvtsi128_si64(first)));
+        storeWord(dst[set[1]], static_cast<std::uint64_t>(_mm_extract_epi64(first, 1)));
+        storeWord(dst[set[2]], static_cast<std::uint64_t>(_mm_cvtsi128_si64(second)));
+        storeWord(dst[set[3]], static_cast<std::uint64_t>(_mm_extract_epi64(second, 1)));
     }
 }
 
