@@ -201,6 +201,9 @@ LineFit fitLine16(const std::uint16_t* t, int from, double scale) {
         --shift;
     }
     const std::int64_t end = std::min<std::int64_t>(from, 32769);
+    if (end < 1) {
+        return {}; // entry 0 overflows: nothing below the index to fit
+    }
     const auto nearest = static_cast<std::int64_t>(std::llround(std::ldexp(scale, shift)));
     for (const std::int64_t step : {0, -1, 1, -2, 2}) {
         const std::int64_t g = nearest + step;
@@ -218,8 +221,9 @@ LineFit fitLine16(const std::uint16_t* t, int from, double scale) {
             continue;
         }
         const std::int64_t r = lo + (hi - lo) / 2;
-        // The line never decreases: reaching the top at `from` suffices.
-        if (end <= 32768 && ((end * g + r) >> shift) < 32768) {
+        // The line never decreases: reaching the top at `from` suffices, and
+        // staying below 2^31 at 32768 keeps every result within its lane.
+        if ((end <= 32768 && ((end * g + r) >> shift) < 32768) || ((32768 * g + r) >> shift) >= (1ll << 31)) {
             continue;
         }
         return {static_cast<std::uint64_t>(g), static_cast<std::uint64_t>(r), shift};
