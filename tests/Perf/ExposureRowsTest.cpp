@@ -132,6 +132,42 @@ TEST(ExposureRows, EveryEightBitValueInEachChannel) {
     }
 }
 
+// The 8-bit vector loop's lines through blocks of the table, with the blocks
+// they miss patched from the table, over a grid of curves: every value in
+// each channel, with opaque, partly transparent and transparent alphas.
+TEST(ExposureRows, EightBitBlockLinesGiveEveryEntry) {
+    std::vector<PF_Pixel> pixels;
+    for (A_u_char a : {A_u_char{255}, A_u_char{0}, A_u_char{77}, A_u_char{254}}) {
+        for (int v = 0; v <= 255; ++v) {
+            const auto u = static_cast<A_u_char>(v);
+            pixels.push_back(PF_Pixel{a, u, static_cast<A_u_char>(255 - v), static_cast<A_u_char>((v * 7) % 256)});
+            pixels.push_back(PF_Pixel{a, static_cast<A_u_char>((v * 13) % 256), u, static_cast<A_u_char>(v / 3)});
+        }
+    }
+    int lines = 0, sets = 0;
+    for (int step = 0; step <= 15; ++step) {
+        const double exposure = -6.0 + 0.83 * step;
+        for (double gamma : {0.3, 0.8, 1.0, 1.2, 1.7, 2.4, 4.0}) {
+            const Converter c(param(0, exposure, gamma));
+            const ExposureRows rows(c);
+            ++sets;
+            lines += rows.lines8() ? 1 : 0;
+            expectRowMatches(
+                c, pixels, [&](const PF_Pixel* s, PF_Pixel* d, std::ptrdiff_t n) { rows.convert8(c, s, d, n); },
+                "8 bits, exposure " + std::to_string(exposure) + ", gamma " + std::to_string(gamma));
+        }
+    }
+    // Most curves take lines; which do depends only on the entries, not on
+    // the processor.
+    EXPECT_GT(lines, sets / 2);
+    EXPECT_LT(lines, sets);
+    // A moderate grade and a bright straight curve do; a very bright bent one
+    // (most of its table flat at the top) keeps the shuffles.
+    EXPECT_TRUE(ExposureRows(Converter(param(0, 0.5, 1.2))).lines8());
+    EXPECT_TRUE(ExposureRows(Converter(param(0, 3.0, 1.0))).lines8());
+    EXPECT_FALSE(ExposureRows(Converter(param(0, 8.0, 1.2))).lines8());
+}
+
 TEST(ExposureRows, EverySixteenBitValueInEachChannel) {
     const A_u_short alphas[] = {0, 1, 9000, 16384, 32767, 32768, 40000};
     std::vector<PF_Pixel16> pixels;

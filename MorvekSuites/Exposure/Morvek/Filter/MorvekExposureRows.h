@@ -12,7 +12,8 @@
 // time). For a curve that never decreases (every valid gamma), a pixel
 // overflows exactly when its largest colour value reaches the first
 // overflowing index, which whole groups of pixels are compared against at
-// once; with AVX2 the 8-bit colour is looked up with byte shuffles, and a
+// once; with AVX2 the 8-bit colour comes from lines through blocks of
+// sixteen entries (checked against each entry) or byte shuffles, and a
 // 16-bit curve that is a straight line (gamma 1) is computed with integer
 // products, from a line checked against every rounded entry.
 // 32 bits: at gamma 1 the power is the identity; otherwise the powers of a
@@ -54,6 +55,9 @@ public:
     // Whether the 16-bit vector loop computes the colour from a line rather
     // than looking it up (a straight curve, gamma 1; for the tests).
     bool linear16() const { return lineGain != 0; }
+    // Whether the 8-bit vector loop takes the colour from lines through
+    // blocks of the table rather than from shuffles of the whole table.
+    bool lines8() const { return lineShift8 >= 0; }
 
 private:
     // 8 bits, for red, green and blue in turn (256 entries each): the rounded
@@ -70,6 +74,16 @@ private:
     };
     std::vector<Block> shuffle8;
     int shuffleBlocks8 = 16;
+    // 8 bits, vector code: when most blocks of sixteen entries lie on lines
+    // (blocks 40 to 42 of shuffle8 hold their slopes, remainders and first
+    // entries, checked against every entry), the shift of those lines, and
+    // the blocks that do not, which their tables patch (patch8, with their
+    // indices in every byte from block 43 on; the first block, when it is
+    // patched, by lowBlock8 instead). -1 for the shuffles alone.
+    int lineShift8 = -1;
+    bool lowBlock8 = false;
+    int patches8 = 0;
+    std::uint8_t patch8[16] = {};
     // 16 bits: 65536 entries (indices above 32768 read entry 32768, as the
     // converter does), each the rounded value (0..32768). For a table that
     // decreases somewhere or holds NaNs, kOverflow16 marks an entry that
