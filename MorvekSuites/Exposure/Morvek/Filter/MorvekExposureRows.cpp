@@ -490,11 +490,10 @@ tableEntries(const double* table, const Pixel* saved, __m256d& a, __m256d& r, __
 // For a 16-bit table whose every entry is v times `product`: the alphas and
 // the entries of four set-aside pixels, computed (the same products) rather
 // than read.
-__attribute__((target("avx2"), always_inline)) inline void
-productEntries(const PF_Pixel16* saved, double product, __m256d& a, __m256d& r, __m256d& g, __m256d& b) {
+__attribute__((target("avx2"), always_inline)) inline void productEntries(__m256i pixels, double product, __m256d& a,
+                                                                          __m256d& r, __m256d& g, __m256d& b) {
     // 32-bit lanes: alpha | red << 16, then green | blue << 16, per pixel.
-    const __m256i p = _mm256_min_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(saved)),
-                                       _mm256_set1_epi16(static_cast<short>(0x8000)));
+    const __m256i p = _mm256_min_epu16(pixels, _mm256_set1_epi16(static_cast<short>(0x8000)));
     const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
     const __m256i ag = _mm256_permutevar8x32_epi32(_mm256_and_si256(p, _mm256_set1_epi32(0xFFFF)), order);
     const __m256i rb = _mm256_permutevar8x32_epi32(_mm256_srli_epi32(p, 16), order);
@@ -503,6 +502,31 @@ productEntries(const PF_Pixel16* saved, double product, __m256d& a, __m256d& r, 
     g = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(ag, 1)), m);
     r = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(rb)), m);
     b = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(rb, 1)), m);
+}
+
+// The rule's steps for four pixels, given their alphas and entries: A' =
+// min(top, new alpha), k = A / A', colour times k, all four rounded.
+struct RuleLanes {
+    __m128i a, r, g, b;
+};
+
+__attribute__((target("avx2"), always_inline)) inline RuleLanes ruleLanes(__m256d a, __m256d r, __m256d g, __m256d b,
+                                                                          __m256d vtop, bool bySixteen) {
+    const __m256d brightest = _mm256_max_pd(r, _mm256_max_pd(g, b)); // no NaN among the entries
+    const __m256d ma = _mm256_mul_pd(brightest, a);
+    __m256d aNew =
+        bySixteen ? _mm256_mul_pd(ma, _mm256_set1_pd(3.0517578125e-05)) : _mm256_div_pd(ma, _mm256_set1_pd(255.0));
+    aNew = _mm256_min_pd(aNew, vtop);
+    const __m256d k = _mm256_div_pd(a, aNew);
+    return RuleLanes{roundLanes(aNew, vtop), roundLanes(_mm256_mul_pd(r, k), vtop),
+                     roundLanes(_mm256_mul_pd(g, k), vtop), roundLanes(_mm256_mul_pd(b, k), vtop)};
+}
+
+// The four 16-bit pixels of the rule's results, in pixel order.
+__attribute__((target("avx2"), always_inline)) inline __m256i ruleWords16(const RuleLanes& out) {
+    const __m128i low = _mm_or_si128(out.a, _mm_slli_epi32(out.r, 16));
+    const __m128i high = _mm_or_si128(out.g, _mm_slli_epi32(out.b, 16));
+    return _mm256_set_m128i(_mm_unpackhi_epi32(low, high), _mm_unpacklo_epi32(low, high));
 }
 
 // Four set-aside pixels (saved[0..3], to dst[set[0..3]]) through the rule.
@@ -516,24 +540,15 @@ overflowGroup4(const double* table, double product, __m256d vtop, bool bySixteen
     __m256d a, r, g, b;
     if constexpr (sizeof(Pixel) == sizeof(PF_Pixel16)) {
         if (product != 0.0) {
-            productEntries(saved, product, a, r, g, b);
+            productEntries(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(saved)), product, a, r, g, b);
         } else {
             tableEntries(table, saved, a, r, g, b);
         }
     } else {
         tableEntries(table, saved, a, r, g, b);
     }
-    const __m256d brightest = _mm256_max_pd(r, _mm256_max_pd(g, b)); // no NaN among the entries
-    const __m256d ma = _mm256_mul_pd(brightest, a);
-    __m256d aNew =
-        bySixteen ? _mm256_mul_pd(ma, _mm256_set1_pd(3.0517578125e-05)) : _mm256_div_pd(ma, _mm256_set1_pd(255.0));
-    aNew = _mm256_min_pd(aNew, vtop);
-    const __m256d k = _mm256_div_pd(a, aNew);
-    r = _mm256_mul_pd(r, k);
-    g = _mm256_mul_pd(g, k);
-    b = _mm256_mul_pd(b, k);
-    const __m128i ra = roundLanes(aNew, vtop), rr = roundLanes(r, vtop), rg = roundLanes(g, vtop),
-                  rb = roundLanes(b, vtop);
+    const RuleLanes out = ruleLanes(a, r, g, b, vtop, bySixteen);
+    const __m128i ra = out.a, rr = out.r, rg = out.g, rb = out.b;
     // The four pixels as (little-endian) words, each moved out of the vector
     // register and stored whole (not through memory: a narrower load from
     // a wider store that has not yet left would wait for it).
@@ -545,9 +560,8 @@ overflowGroup4(const double* table, double product, __m256d vtop, bool bySixteen
         storeWord(dst[set[2]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 2)));
         storeWord(dst[set[3]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 3)));
     } else {
-        const __m128i low = _mm_or_si128(ra, _mm_slli_epi32(rr, 16));
-        const __m128i high = _mm_or_si128(rg, _mm_slli_epi32(rb, 16));
-        const __m128i first = _mm_unpacklo_epi32(low, high), second = _mm_unpackhi_epi32(low, high);
+        const __m256i words = ruleWords16(out);
+        const __m128i first = _mm256_castsi256_si128(words), second = _mm256_extracti128_si256(words, 1);
         storeWord(dst[set[0]], static_cast<std::uint64_t>(_mm_cvtsi128_si64(first)));
         storeWord(dst[set[1]], static_cast<std::uint64_t>(_mm_extract_epi64(first, 1)));
         storeWord(dst[set[2]], static_cast<std::uint64_t>(_mm_cvtsi128_si64(second)));
@@ -1069,7 +1083,7 @@ inline int rising16(const std::uint16_t* t, unsigned from, const PF_Pixel16* src
 // 32768, or, when `check`, a colour value at or above `from` with alpha
 // neither 0 nor 32768), and those transparent and overflowing (they become 0).
 struct Test16 {
-    unsigned slow, zero;
+    unsigned slow, zero, over;
 };
 __attribute__((target("avx2"))) inline unsigned laneMask(__m256i m) {
     return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(m)));
@@ -1079,7 +1093,7 @@ template <bool check> __attribute__((target("avx2"))) inline Test16 test16(__m25
     const __m256i top = _mm256_set1_epi64x(32768);
     const unsigned over = laneMask(_mm256_cmpgt_epi64(alpha, top));
     if (!check) {
-        return Test16{over, 0};
+        return Test16{over, 0, over};
     }
     const __m256i colour = _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFFFFFF0000ull));
     const __m256i high = _mm256_cmpeq_epi16(_mm256_max_epu16(v, fromV), v);
@@ -1087,7 +1101,7 @@ template <bool check> __attribute__((target("avx2"))) inline Test16 test16(__m25
     const __m256i opaque = _mm256_cmpeq_epi64(alpha, top);
     const __m256i transparent = _mm256_cmpeq_epi64(alpha, _mm256_setzero_si256());
     const unsigned plain = laneMask(_mm256_or_si256(_mm256_or_si256(calm, opaque), transparent));
-    return Test16{over | (~plain & 0xFu), laneMask(_mm256_andnot_si256(calm, transparent))};
+    return Test16{over | (~plain & 0xFu), laneMask(_mm256_andnot_si256(calm, transparent)), over};
 }
 
 // A pixel through the rounded entries, alpha as it is.
@@ -1130,10 +1144,24 @@ __attribute__((target("avx2"))) Line16Lanes makeLine16Lanes(std::uint64_t gain, 
 // reaches the overflow index or any alpha exceeds 32768, and only then the
 // pixels to set aside or clear; the others keep their alpha as it is. With
 // `kLine` the colour comes from the line instead of the table.
-template <bool check, bool kLine>
-__attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, const Line16Lanes& line, unsigned from,
-                                                 const PF_Pixel16* src, PF_Pixel16* dst, std::ptrdiff_t count,
-                                                 PF_Pixel16* saved, std::uint32_t* set) {
+// All ones in the 64-bit lanes whose bit is set in `bits` (bit k, lane k).
+__attribute__((target("avx2"), always_inline)) inline __m256i laneBits(unsigned bits) {
+    const __m256i lanes = _mm256_setr_epi64x(1, 2, 4, 8);
+    return _mm256_cmpeq_epi64(_mm256_and_si256(_mm256_set1_epi64x(bits), lanes), lanes);
+}
+
+// The rule for four 16-bit pixels of a table whose entries are the values
+// times `product`, in registers: the same steps as overflowGroup4.
+__attribute__((target("avx2"), always_inline)) inline __m256i productRule4(__m256i pixels, double product) {
+    __m256d a, r, g, b;
+    productEntries(pixels, product, a, r, g, b);
+    return ruleWords16(ruleLanes(a, r, g, b, _mm256_set1_pd(32768.0), true));
+}
+
+template <bool check, bool kLine, bool kRule>
+__attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, const Line16Lanes& line, double product,
+                                                 unsigned from, const PF_Pixel16* src, PF_Pixel16* dst,
+                                                 std::ptrdiff_t count, PF_Pixel16* saved, std::uint32_t* set) {
     const std::uint64_t f = check ? from : 0u;
     const __m256i fromV = _mm256_set1_epi64x(static_cast<long long>((f << 16) | (f << 32) | (f << 48)));
     // Any lane at or above its threshold: `from` for colour, 32769 for alpha.
@@ -1151,24 +1179,32 @@ __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, const L
         // Every alpha 32768: nothing to set aside or clear, whatever the
         // colour.
         const __m256i opaque = _mm256_and_si256(_mm256_cmpeq_epi16(v0, top), _mm256_cmpeq_epi16(v1, top));
-        unsigned zero = 0;
+        unsigned zero = 0, rule = 0;
         if (_mm256_testz_si256(high, high) == 0 && _mm256_testc_si256(opaque, alphaLanes) == 0) {
             const Test16 a = test16<check>(v0, fromV), b = test16<check>(v1, fromV);
             zero = a.zero | (b.zero << 4);
-            if ((a.slow | b.slow) != 0) {
-                n = append16(v0, a.slow, static_cast<std::uint32_t>(i), saved, set, n);
-                n = append16(v1, b.slow, static_cast<std::uint32_t>(i + 4), saved, set, n);
+            // With kRule the pixels that take the rule get it here; only
+            // alphas above the top are set aside.
+            const unsigned aside0 = kRule ? a.over : a.slow, aside1 = kRule ? b.over : b.slow;
+            rule = kRule ? (a.slow & ~a.over) | ((b.slow & ~b.over) << 4) : 0;
+            if ((aside0 | aside1) != 0) {
+                n = append16(v0, aside0, static_cast<std::uint32_t>(i), saved, set, n);
+                n = append16(v1, aside1, static_cast<std::uint32_t>(i + 4), saved, set, n);
             }
         }
         if (kLine) {
-            // All ones for a pixel to keep, zero for one to clear.
-            const __m256i z = _mm256_set1_epi64x(zero);
-            const __m256i clear0 =
-                _mm256_cmpeq_epi64(_mm256_and_si256(z, _mm256_setr_epi64x(1, 2, 4, 8)), _mm256_setr_epi64x(1, 2, 4, 8));
-            const __m256i clear1 = _mm256_cmpeq_epi64(_mm256_and_si256(z, _mm256_setr_epi64x(16, 32, 64, 128)),
-                                                      _mm256_setr_epi64x(16, 32, 64, 128));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_andnot_si256(clear0, line4(v0, line)));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 4), _mm256_andnot_si256(clear1, line4(v1, line)));
+            __m256i p0 = line4(v0, line), p1 = line4(v1, line);
+            if (kRule && rule != 0) {
+                if ((rule & 0xFu) != 0) {
+                    p0 = _mm256_blendv_epi8(p0, productRule4(v0, product), laneBits(rule & 0xFu));
+                }
+                if ((rule >> 4) != 0) {
+                    p1 = _mm256_blendv_epi8(p1, productRule4(v1, product), laneBits(rule >> 4));
+                }
+            }
+            // Transparent overflowing pixels become 0.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_andnot_si256(laneBits(zero & 0xFu), p0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 4), _mm256_andnot_si256(laneBits(zero >> 4), p1));
         } else if (zero == 0) {
 #pragma GCC unroll 8
             for (int k = 0; k < 8; ++k) {
@@ -1295,12 +1331,16 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
         int setAside = 0;
 #ifdef MORVEK_ROWS_AVX2
         if (vector) {
-            if (lineGain != 0) {
-                setAside = from <= 32768 ? rising16Avx2<true, true>(t, line, from, s, d, count, saved, set)
-                                         : rising16Avx2<false, true>(t, line, from, s, d, count, saved, set);
+            const double p = product16;
+            if (lineGain != 0 && p != 0.0) {
+                setAside = from <= 32768 ? rising16Avx2<true, true, true>(t, line, p, from, s, d, count, saved, set)
+                                         : rising16Avx2<false, true, false>(t, line, p, from, s, d, count, saved, set);
+            } else if (lineGain != 0) {
+                setAside = from <= 32768 ? rising16Avx2<true, true, false>(t, line, p, from, s, d, count, saved, set)
+                                         : rising16Avx2<false, true, false>(t, line, p, from, s, d, count, saved, set);
             } else {
-                setAside = from <= 32768 ? rising16Avx2<true, false>(t, line, from, s, d, count, saved, set)
-                                         : rising16Avx2<false, false>(t, line, from, s, d, count, saved, set);
+                setAside = from <= 32768 ? rising16Avx2<true, false, false>(t, line, p, from, s, d, count, saved, set)
+                                         : rising16Avx2<false, false, false>(t, line, p, from, s, d, count, saved, set);
             }
         } else
 #endif
