@@ -548,13 +548,12 @@ overflowGroup4(const double* table, double product, __m256d vtop, bool bySixteen
         tableEntries(table, saved, a, r, g, b);
     }
     const RuleLanes out = ruleLanes(a, r, g, b, vtop, bySixteen);
-    const __m128i ra = out.a, rr = out.r, rg = out.g, rb = out.b;
     // The four pixels as (little-endian) words, each moved out of the vector
     // register and stored whole (not through memory: a narrower load from
     // a wider store that has not yet left would wait for it).
     if constexpr (sizeof(Pixel) == 4) {
-        const __m128i words = _mm_or_si128(_mm_or_si128(ra, _mm_slli_epi32(rr, 8)),
-                                           _mm_or_si128(_mm_slli_epi32(rg, 16), _mm_slli_epi32(rb, 24)));
+        const __m128i words = _mm_or_si128(_mm_or_si128(out.a, _mm_slli_epi32(out.r, 8)),
+                                           _mm_or_si128(_mm_slli_epi32(out.g, 16), _mm_slli_epi32(out.b, 24)));
         storeWord(dst[set[0]], static_cast<std::uint32_t>(_mm_cvtsi128_si32(words)));
         storeWord(dst[set[1]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 1)));
         storeWord(dst[set[2]], static_cast<std::uint32_t>(_mm_extract_epi32(words, 2)));
@@ -918,13 +917,7 @@ __attribute__((target("avx2"), always_inline)) inline int testGroups8(const __m2
     return n;
 }
 
-// rising8 with AVX2: the colour through block lines or byte shuffles, 32
-// pixels at a time (then 16), and the overflow tests per group. `blocks`
-// holds the sixteen tables, the sixteen offsets, and three blocks each that
-// take four of the
-// twelve colour bytes of each half of a fourth group of pixels into the alpha
-// bytes of the other three, and give them back (so 32 pixels take three
-// vectors of table shuffles instead of four).
+// The colour of N vectors of packed colour bytes, by the rows' form of lookup.
 template <int N, bool kLines, bool kLow, bool kPatches>
 __attribute__((target("avx2"), always_inline)) inline void colour8(const __m256i* x, __m256i* y, const LineRegs& line,
                                                                    const Lookup8& look) {
@@ -945,6 +938,12 @@ __attribute__((target("avx2"), always_inline)) inline void clearPixels8(const __
     }
 }
 
+// rising8 with AVX2: the colour through block lines or byte shuffles, 32
+// pixels at a time (then 16), and the overflow tests per group. `blocks`
+// holds the sixteen tables, the sixteen offsets, and three blocks each that
+// take four of the twelve colour bytes of each half of a fourth group of
+// pixels into the alpha bytes of the other three, and give them back (so 32
+// pixels take three vectors of table lookups instead of four).
 template <bool kLines, bool kLow, bool kPatches>
 __attribute__((target("avx2"))) int rising8Avx2(const Lookup8& look, const std::uint64_t* t, unsigned from,
                                                 const PF_Pixel* src, PF_Pixel* dst, std::ptrdiff_t count,
