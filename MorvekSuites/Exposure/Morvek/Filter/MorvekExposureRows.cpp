@@ -425,8 +425,13 @@ namespace {
 
 // Pixels per chunk of the integer paths: the partly transparent overflowing
 // pixels of a chunk are set aside and converted together afterwards, so that
-// their divisions overlap instead of waiting on one another.
-constexpr std::ptrdiff_t kChunk = 256;
+// their divisions overlap instead of waiting on one another. Each chunk also
+// pays the vector loop's set-up (the call through the chosen loop, its
+// constant registers) and converts its last one to three set-aside pixels
+// one by one: chunks of 1024 pixels (12 KB of stack for the set-aside
+// arrays at 16 bits) render 8-bit frames about 10 % faster than chunks of
+// 256, and overexposed 16-bit ones about 3 %.
+constexpr std::ptrdiff_t kChunk = 1024;
 
 // Round half up and clamp to 0..top (NaN to 0), as the converter rounds.
 inline double roundClampValue(double v, double top) {
