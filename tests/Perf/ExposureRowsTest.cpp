@@ -395,7 +395,7 @@ int firstOverflowing(const Converter& c, double threshold) {
 // Rows in which overflowing and plain pixels, and alphas of 0, the top and
 // in between, sit next to one another in every arrangement the groups of the
 // vector loop can see: channel values at and around the first overflowing
-// one, random lengths (past the 256-pixel chunks too) and starts, converted
+// one, random lengths (past the 1024-pixel chunks too) and starts, converted
 // into another row and in place, vector and portable loops; the pixels around
 // the row stay untouched.
 template <class P, class Convert>
@@ -418,7 +418,7 @@ void checkMixedRows(const Converter& c, int top, int first, int maxValue, Conver
     int failures = 0;
     for (int trial = 0; trial < 300 && failures < 5; ++trial) {
         const int start = static_cast<int>(rng() % 8);
-        const int length = trial < 250 ? 1 + static_cast<int>(rng() % 70) : 250 + static_cast<int>(rng() % 600);
+        const int length = trial < 250 ? 1 + static_cast<int>(rng() % 70) : 900 + static_cast<int>(rng() % 2400);
         // Runs of one kind of pixel, so that whole groups agree or disagree.
         std::vector<P> src(static_cast<std::size_t>(start + length + 8), sentinel);
         for (int i = start; i < start + length;) {
