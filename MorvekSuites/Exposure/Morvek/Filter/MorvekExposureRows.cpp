@@ -1144,10 +1144,6 @@ __attribute__((target("avx2"))) Line16Lanes makeLine16Lanes(std::uint64_t gain, 
                        _mm256_set1_epi64x(static_cast<long long>(offset)), _mm_cvtsi32_si128(shift)};
 }
 
-// rising16 eight pixels at a time: one test per group whether any colour
-// reaches the overflow index or any alpha exceeds 32768, and only then the
-// pixels to set aside or clear; the others keep their alpha as it is. With
-// `kLine` the colour comes from the line instead of the table.
 // All ones in the 64-bit lanes whose bit is set in `bits` (bit k, lane k).
 __attribute__((target("avx2"), always_inline)) inline __m256i laneBits(unsigned bits) {
     const __m256i lanes = _mm256_setr_epi64x(1, 2, 4, 8);
@@ -1162,6 +1158,12 @@ __attribute__((target("avx2"), always_inline)) inline __m256i productRule4(__m25
     return ruleWords16(ruleLanes(a, r, g, b, _mm256_set1_pd(32768.0), true));
 }
 
+// rising16 eight pixels at a time: one test per group whether any colour
+// reaches the overflow index or any alpha exceeds 32768, and only then the
+// pixels to set aside or clear; the others keep their alpha as it is. With
+// `kLine` the colour comes from the line instead of the table; with `kRule`
+// (a line whose entries are the values times `product`) the partly
+// transparent overflowing pixels take the rule in the same pass.
 template <bool check, bool kLine, bool kRule>
 __attribute__((target("avx2"))) int rising16Avx2(const std::uint16_t* t, const Line16Lanes& line, double product,
                                                  unsigned from, const PF_Pixel16* src, PF_Pixel16* dst,
