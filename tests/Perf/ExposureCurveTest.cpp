@@ -3,8 +3,8 @@
 // special values, vector and portable loops, and the converter's tables
 // against the formula entry by entry.
 #include "MorvekExposure.h"
-#include "MorvekExposureCurve.h"
 #include "MorvekPow.h"
+#include "MorvekPowRun.h"
 
 #include <gtest/gtest.h>
 

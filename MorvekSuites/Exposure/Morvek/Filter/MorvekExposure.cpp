@@ -1,9 +1,9 @@
 // Exposure colour converter: the lookup tables for the integer depths and the
 // per-pixel conversions at 8, 16 and 32 bits per channel.
 #include "MorvekExposure.h"
-#include "MorvekExposureCurve.h"
 #include "MorvekExposureRows.h"
 #include "MorvekPow.h"
+#include "MorvekPowRun.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,9 @@
-// The bits of floating-point values and back, for code that decides by the
+// The bits of floating-point values and back, exactly (a copy of the
+// representation, NaN payloads included), for code that decides by the
 // representation (exponent fields, mantissa bits, distance to a rounding
 // boundary).
-#ifndef MORVEK_MORVEKBITS_H
-#define MORVEK_MORVEKBITS_H
+#ifndef MORVEK_MATH_MORVEKBITS_H
+#define MORVEK_MATH_MORVEKBITS_H
 
 #include <cstdint>
 #include <cstring>
@@ -34,4 +35,4 @@ inline double toDouble(std::uint64_t u) {
 } // namespace Bits
 } // namespace Morvek
 
-#endif // MORVEK_MORVEKBITS_H
+#endif // MORVEK_MATH_MORVEKBITS_H

@@ -12,8 +12,8 @@
 // that bound cannot decide the rounding to float (close to a midpoint), or x
 // is not a positive normal float, or the result is not a normal float, the
 // value comes from powFloat itself.
-#ifndef MORVEK_MORVEKFIXEDPOW_H
-#define MORVEK_MORVEKFIXEDPOW_H
+#ifndef MORVEK_MATH_MORVEKFIXEDPOW_H
+#define MORVEK_MATH_MORVEKFIXEDPOW_H
 
 #include <cstddef>
 #include <cstdint>
@@ -63,4 +63,4 @@ private:
 
 } // namespace Morvek
 
-#endif // MORVEK_MORVEKFIXEDPOW_H
+#endif // MORVEK_MATH_MORVEKFIXEDPOW_H

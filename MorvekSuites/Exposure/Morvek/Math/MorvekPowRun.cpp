@@ -5,7 +5,7 @@
 // same test for when its error bound decides the rounding. Every base the
 // quick path would not take, and every lane the test rejects, goes through
 // powDouble itself; so every result has powDouble's bits.
-#include "MorvekExposureCurve.h"
+#include "MorvekPowRun.h"
 
 #include "MorvekPow.h"
 #include "MorvekPowTables.h"

@@ -3,8 +3,8 @@
 // rows, which take the powers of a pixel's channels between loading and
 // storing it. Only for x86-64 code that runs after checking the processor
 // for AVX2 and FMA (FixedPow::vectorAvailable).
-#ifndef MORVEK_MORVEKFIXEDPOWLANES_H
-#define MORVEK_MORVEKFIXEDPOWLANES_H
+#ifndef MORVEK_MATH_MORVEKFIXEDPOWLANES_H
+#define MORVEK_MATH_MORVEKFIXEDPOWLANES_H
 
 #include "MorvekFixedPow.h"
 #include "MorvekPow.h"
@@ -123,4 +123,4 @@ private:
 
 #endif
 
-#endif // MORVEK_MORVEKFIXEDPOWLANES_H
+#endif // MORVEK_MATH_MORVEKFIXEDPOWLANES_H
