@@ -8,14 +8,14 @@
 
 #include "MorvekFixedPowLanes.h"
 #include "MorvekPow.h"
+#include "MorvekProcessor.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define MORVEK_ROWS_AVX2 1
+#ifdef MORVEK_AVX2
 #include <immintrin.h>
 #endif
 
@@ -36,7 +36,7 @@ unsigned roundEntry(double v, double top) {
     return static_cast<unsigned>(x);
 }
 
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
 
 // Clamps alpha to 0..1 (NaN to 0) and stores eight pixels from four rows of
 // channels.
@@ -97,10 +97,6 @@ __attribute__((target("avx2"), always_inline)) inline void finishPixels8(__m256 
         return;
     }
     finishStore8(a, r, g, b, dst);
-}
-
-bool hasAvx2() {
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
 #endif
@@ -447,7 +443,7 @@ inline double roundClampValue(double v, double top) {
 // A' = min(top, new alpha), k = A / A', colour times k, everything rounded.
 // saved[n] is the source of pixel dst[set[n]] (the row may be converted in
 // place, so the source may be gone).
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
 // Round half up, clamp to the top, truncate: four lanes. Every value the
 // rule produces is a number at least 0 (alpha and the entries are, k is
 // positive), so the converter's NaN and below-zero cases do not arise.
@@ -601,7 +597,7 @@ template <class Pixel, class Channel, class NewAlpha>
 inline void overflowPixels(const double* table, double product, double top, unsigned lastIndex, NewAlpha newAlpha,
                            const Pixel* saved, Pixel* dst, const std::uint32_t* set, int count, bool vector) {
     int n = 0;
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
     if (vector && count >= 4) {
         n = overflowPixels4(table, product, top, sizeof(Channel) == 2, saved, dst, set, count);
     }
@@ -712,7 +708,7 @@ inline int rising8(const std::uint64_t* t, unsigned from, const PF_Pixel* src, P
     return n;
 }
 
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
 // Eight 8-bit pixels against the overflow index: those to set aside (bit k
 // for pixel k: a colour byte at or above `from`, alpha neither 0 nor 255),
 // and, as a mask of whole pixels, the transparent ones that overflow (which
@@ -1082,7 +1078,7 @@ inline int rising16(const std::uint16_t* t, unsigned from, const PF_Pixel16* src
     return n;
 }
 
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
 // Four 16-bit pixels: those to set aside (bit k for pixel k: alpha above
 // 32768, or, when `check`, a colour value at or above `from` with alpha
 // neither 0 nor 32768), and those transparent and overflowing (they become 0).
@@ -1288,8 +1284,8 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
                             bool vector) const {
     const std::uint64_t* t = table8.data();
     const double* values = converter.getTable().data();
-#ifdef MORVEK_ROWS_AVX2
-    vector = vector && hasAvx2();
+#ifdef MORVEK_AVX2
+    vector = vector && hasAvx2Fma();
 #else
     (void)vector;
 #endif
@@ -1305,7 +1301,7 @@ void ExposureRows::convert8(const Converter& converter, const PF_Pixel* src, PF_
         }
         const auto from = static_cast<unsigned>(overflowFrom8);
         int setAside = 0;
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
         if (vector) {
             const Lookup8 look{reinterpret_cast<const __m256i*>(shuffle8.data()),
                                shuffleBlocks8,
@@ -1328,12 +1324,12 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
                              bool vector) const {
     const std::uint16_t* t = table16.data();
     const double* values = converter.getTable().data();
-#ifdef MORVEK_ROWS_AVX2
-    vector = vector && hasAvx2();
+#ifdef MORVEK_AVX2
+    vector = vector && hasAvx2Fma();
 #else
     (void)vector;
 #endif
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
     Line16Lanes line{};
     if (vector && lineGain != 0) {
         line = makeLine16Lanes(lineGain, lineOffset, lineShift);
@@ -1351,7 +1347,7 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
         }
         const auto from = static_cast<unsigned>(overflowFrom16);
         int setAside = 0;
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
         if (vector) {
             const double p = product16;
             if (lineGain != 0 && p != 0.0) {
@@ -1377,7 +1373,7 @@ void ExposureRows::convert16(const Converter& converter, const PF_Pixel16* src, 
     }
 }
 
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
 namespace {
 
 // Eight pixels at a time, each loaded, powered and finished in registers.
@@ -1405,7 +1401,7 @@ convert32Avx2(const FixedPow* power, float scale, const PF_PixelFloat* src, PF_P
     if (power == nullptr) {
         return convert32Avx2<false>(nullptr, scale, src, dst, n);
     }
-    const FixedPowLanes lanes(*power);
+    const FixedPowLanes lanes(power->table());
     return lanes.quartic() ? convert32Avx2<true>(&lanes, scale, src, dst, n)
                            : convert32Avx2<false>(&lanes, scale, src, dst, n);
 }
@@ -1418,10 +1414,10 @@ void ExposureRows::convert32(const Converter& converter, const PF_PixelFloat* sr
     const float scale = converter.getScaleFloat();
     const float y = converter.getInverseGammaFloat();
     std::ptrdiff_t done = 0;
-#ifdef MORVEK_ROWS_AVX2
+#ifdef MORVEK_AVX2
     // The vector loop takes the identity and the table's powers; other
     // exponents keep the loop below.
-    if (vector && hasAvx2() && (identityPower || (power && power->usesTable()))) {
+    if (vector && hasAvx2Fma() && (identityPower || (power && power->usesTable()))) {
         done = convert32Avx2(identityPower ? nullptr : power.get(), scale, src, dst, n);
     }
 #endif

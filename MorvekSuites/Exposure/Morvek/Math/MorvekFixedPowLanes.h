@@ -1,16 +1,18 @@
 // FixedPow's table method eight lanes at a time (AVX2 and FMA), for loops
 // that keep their values in registers: FixedPow::apply, and the float pixel
 // rows, which take the powers of a pixel's channels between loading and
-// storing it. Only for x86-64 code that runs after checking the processor
-// for AVX2 and FMA (FixedPow::vectorAvailable).
+// storing it. Every lane is powFloat(x, y): a lane whose error bound does not
+// decide the rounding, or whose input lies outside the table method's, is
+// computed by powFloat itself. The fused multiply-adds only shrink the error
+// that the tolerance allows for. Only for code that runs after hasAvx2Fma().
 #ifndef MORVEK_MATH_MORVEKFIXEDPOWLANES_H
 #define MORVEK_MATH_MORVEKFIXEDPOWLANES_H
 
-#include "MorvekFixedPow.h"
+#include "MorvekFixedPowTable.h"
 #include "MorvekPow.h"
+#include "MorvekProcessor.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define MORVEK_FIXEDPOW_LANES 1
+#ifdef MORVEK_AVX2
 #include <immintrin.h>
 
 #include <cmath>
@@ -20,16 +22,16 @@ namespace Morvek {
 
 class FixedPowLanes {
 public:
-    // Needs power.usesTable(): the table must exist.
-    __attribute__((target("avx2,fma"))) explicit FixedPowLanes(const FixedPow& power)
-        : lowest(_mm256_set1_epi32(power.firstBits - 1)), highest(_mm256_set1_epi32(power.lastBits + 1)),
-          c1(_mm256_set1_pd(power.coefficient[1])), c2(_mm256_set1_pd(power.coefficient[2])),
-          c3(_mm256_set1_pd(power.coefficient[3])), c4(_mm256_set1_pd(power.coefficient[4])),
-          c5(_mm256_set1_pd(power.coefficient[5])), bytes(reinterpret_cast<const char*>(power.table.data())),
-          y(power.y), isQuartic(power.coefficient[5] == 0.0) {
+    // Needs table.tabulated: the entries must exist.
+    __attribute__((target("avx2,fma"))) explicit FixedPowLanes(const FixedPowTable& table)
+        : lowest(_mm256_set1_epi32(table.firstBits - 1)), highest(_mm256_set1_epi32(table.lastBits + 1)),
+          c1(_mm256_set1_pd(table.coefficient[1])), c2(_mm256_set1_pd(table.coefficient[2])),
+          c3(_mm256_set1_pd(table.coefficient[3])), c4(_mm256_set1_pd(table.coefficient[4])),
+          c5(_mm256_set1_pd(table.coefficient[5])), bytes(reinterpret_cast<const char*>(table.entries.data())),
+          y(table.y), isQuartic(table.coefficient[5] == 0.0) {
         // The tolerance as a whole number of units, rounded up; 2^28 or more
         // decides nothing.
-        const double units = std::ceil(power.tolerance) < 0x1p28 ? std::ceil(power.tolerance) : 0x1p28;
+        const double units = std::ceil(table.tolerance) < 0x1p28 ? std::ceil(table.tolerance) : 0x1p28;
         tolerance = _mm256_set1_epi64x(static_cast<long long>(units));
     }
 
@@ -73,8 +75,7 @@ public:
 private:
     // Four lanes from the byte offsets of their entries and their mantissas:
     // the results as floats, and in `decided` the lanes whose rounding the
-    // error bound settles. The fused multiply-adds only shrink the error that
-    // the tolerance allows for.
+    // error bound settles.
     template <bool kQuartic>
     __attribute__((target("avx2,fma"), always_inline)) __m128 quad(__m128i offset, __m128 mantissa,
                                                                    int& decided) const {

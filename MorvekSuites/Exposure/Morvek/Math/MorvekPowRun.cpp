@@ -9,11 +9,11 @@
 
 #include "MorvekPow.h"
 #include "MorvekPowTables.h"
+#include "MorvekProcessor.h"
 
 #include <cstdint>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define MORVEK_CURVE_AVX2 1
+#ifdef MORVEK_AVX2
 #include <immintrin.h>
 #endif
 
@@ -21,13 +21,9 @@ namespace Morvek {
 
 namespace {
 
-#ifdef MORVEK_CURVE_AVX2
+#ifdef MORVEK_AVX2
 
 using namespace PowTables;
-
-bool hasAvx2Fma() {
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
 
 // Double-double values, four lanes: hi + lo.
 struct Pair {
@@ -199,7 +195,7 @@ inline bool quickBase(double x) {
 
 void powDoubleRun(const double* x, double y, double* out, std::ptrdiff_t n, bool vector) {
     std::ptrdiff_t i = 0;
-#ifdef MORVEK_CURVE_AVX2
+#ifdef MORVEK_AVX2
     const double ay = y < 0.0 ? -y : y;
     // The exponents for which powDouble reaches its quick path with every
     // positive x != 1: finite, not 0, not 1, |y| <= 1024.

@@ -1,0 +1,14 @@
+// The processor check behind every AVX2 and FMA loop.
+#include "MorvekProcessor.h"
+
+namespace Morvek {
+
+bool hasAvx2Fma() {
+#ifdef MORVEK_AVX2
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+    return false;
+#endif
+}
+
+} // namespace Morvek
