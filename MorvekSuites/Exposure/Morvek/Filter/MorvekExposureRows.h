@@ -19,6 +19,11 @@
 // 32 bits: at gamma 1 the power is the identity; otherwise the powers of a
 // run of pixels are computed together through a table built for the frame's
 // exponent (FixedPow), each equal to powFloat's.
+//
+// MorvekExposureRows8.cpp, MorvekExposureRows16.cpp and
+// MorvekExposureRows32.cpp each hold one depth, its portable and AVX2 loops
+// side by side; MorvekExposureRows.cpp and MorvekExposureRowsShared.h hold
+// what the depths share (chunks, overflow rule, pixel words).
 #ifndef MORVEK_FILTER_MORVEKEXPOSUREROWS_H
 #define MORVEK_FILTER_MORVEKEXPOSUREROWS_H
 
@@ -60,6 +65,12 @@ public:
     bool lines8() const { return lineShift8 >= 0; }
 
 private:
+    // The tables of each depth, from the converter's (each in its depth's
+    // file).
+    void build8(const std::vector<double>& table);
+    void build16(const Converter& converter);
+    void build32(const Converter& converter);
+
     // 8 bits, for red, green and blue in turn (256 entries each): the rounded
     // value at its channel's byte of the pixel read as a little-endian 32-bit
     // word, bit 32 set when the entry overflows, bit 33 when it is not a
