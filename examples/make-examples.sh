@@ -2,7 +2,8 @@
 # Regenerates the examples: the test chart (chart.png, 8-bit; chart.exr,
 # float) and the README's before/after strip (strip.png), which morvek-render
 # makes from the float chart at exposures -2.2, +2.2 and +4.4 (half, double
-# and four times the brightness). Usage: examples/make-examples.sh [BUILD_DIR]
+# and four times the brightness; gamma 1), each panel labelled with its
+# exposure. Usage: examples/make-examples.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -16,10 +17,10 @@ tools="$build/tools/morvek-render"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-panels=(examples/chart.exr)
-for exposure in -2.2 2.2 4.4; do
+panels=(examples/chart.exr "exposure 0 (original)")
+for exposure in -2.2 +2.2 +4.4; do
   "$tools/morvek-render" --exposure "$exposure" examples/chart.exr "$tmp/chart$exposure.exr" >/dev/null
-  panels+=("$tmp/chart$exposure.exr")
+  panels+=("$tmp/chart$exposure.exr" "exposure $exposure")
 done
 "$tools/morvek-make-chart" strip examples/strip.png "${panels[@]}"
 echo "wrote examples/chart.png, examples/chart.exr and examples/strip.png"
