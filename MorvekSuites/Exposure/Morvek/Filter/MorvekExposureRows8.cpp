@@ -21,8 +21,9 @@ constexpr std::uint64_t kOverflow8 = 1ull << 32, kNaN8 = 1ull << 33;
 // b + ((l m + r) >> s), or, where the entry is the top 255, at least that
 // (the vector code adds b with saturation). For one slope each entry bounds
 // r to an interval, so the remainders that fit every entry form one; the
-// slopes that the block's last entry allows are tried in turn. The blocks that fit no line are in
-// `patched` (bit h), and the shift kept is the one that leaves fewest.
+// slopes that the block's last entry allows are tried in turn. The blocks
+// that fit no line are in `patched` (bit h), and the shift kept is the one
+// that leaves fewest.
 struct Lines8 {
     int shift = 0;
     unsigned patched = 0xFFFFu;
