@@ -2,9 +2,12 @@
 # Builds everything and runs every test: the optimised build, the Windows
 # module and morvek-render.exe cross-built with mingw-w64 (the module's export,
 # import and resource tables checked, and its renders under Wine compared with
-# the optimised build's), then the whole suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threaded render tests and concurrent effect
-# instances under ThreadSanitizer, and a bounded run of each fuzz target.
+# the optimised build's), the aarch64 Linux module, morvek-render and the
+# arithmetic tests cross-built with GCC and with clang and run under qemu-user
+# (renders compared the same way), then the whole suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded render tests
+# and concurrent effect instances under ThreadSanitizer, and a bounded run of
+# each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -20,6 +23,8 @@ run_preset() {
 
 run_preset release
 run_preset mingw
+run_preset arm64-gcc
+run_preset arm64-clang
 run_preset asan
 
 # The threaded render tests (through the module, and the driver on the host's

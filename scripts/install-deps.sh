@@ -7,8 +7,9 @@ set -euo pipefail
 packages=(
   build-essential binutils cmake ninja-build pkg-config
   clang clang-tidy clang-format libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev libopencolorio-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libmpfr-dev libopencolorio-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+  g++-aarch64-linux-gnu qemu-user
   libopenimageio-dev openimageio-tools
 )
 
