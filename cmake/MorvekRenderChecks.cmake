@@ -1,11 +1,21 @@
-# End-to-end checks of the cross builds: their morvek-render loads their module
-# and renders raw frames at 8, 16 and 32 bits, which must equal, byte for byte,
-# the Linux x86-64 build's renders of the same frames (scripts/same-renders.sh).
+# End-to-end checks that other builds of the module render raw frames at 8, 16
+# and 32 bits that equal, byte for byte, the Linux x86-64 build's renders of
+# the same frames (scripts/same-renders.sh):
+#   the portable loops, on x86-64 (MorvekExposurePortable, in the same build);
 #   Windows, under Wine: the entry point and property list found through the
-#     Windows loader and resource API.
-#   aarch64 Linux, under qemu-user: the module's portable loops, as compiled
-#     for an Arm processor.
-if(NOT CMAKE_CROSSCOMPILING OR NOT TARGET morvek-render)
+#     Windows loader and resource API;
+#   aarch64 Linux, under qemu-user: the portable loops, as compiled for an Arm
+#     processor.
+if(NOT TARGET morvek-render)
+  return()
+endif()
+find_program(MORVEK_PERL perl)
+if(TARGET MorvekExposurePortable AND MORVEK_PERL)
+  add_test(NAME portable_render_matches_vector
+    COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/check-portable.sh ${PROJECT_BINARY_DIR})
+  set_tests_properties(portable_render_matches_vector PROPERTIES LABELS Renders SKIP_RETURN_CODE 77 TIMEOUT 600)
+endif()
+if(NOT CMAKE_CROSSCOMPILING)
   return()
 endif()
 if(WIN32)
@@ -23,7 +33,6 @@ endif()
 
 set(MORVEK_LINUX_BUILD_DIR "${PROJECT_SOURCE_DIR}/build/release" CACHE PATH
     "Linux build (with morvek-render) whose renders the cross build must match")
-find_program(MORVEK_PERL perl)
 if(MORVEK_RUNNER AND MORVEK_PERL AND EXISTS "${MORVEK_LINUX_BUILD_DIR}/CMakeCache.txt")
   add_test(NAME ${check}
     COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/${script} ${MORVEK_LINUX_BUILD_DIR} ${PROJECT_BINARY_DIR} ${label})

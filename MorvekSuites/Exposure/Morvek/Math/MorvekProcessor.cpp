@@ -4,7 +4,7 @@
 namespace Morvek {
 
 bool hasAvx2Fma() {
-#ifdef MORVEK_AVX2
+#if defined(MORVEK_AVX2) && !defined(MORVEK_PORTABLE_ONLY)
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #else
     return false;

@@ -12,7 +12,8 @@
 namespace Morvek {
 
 // Whether this processor executes AVX2 and FMA instructions; false in a
-// build without MORVEK_AVX2.
+// build without MORVEK_AVX2, and in the test-only module built with
+// MORVEK_PORTABLE_ONLY.
 bool hasAvx2Fma();
 
 } // namespace Morvek
