@@ -41,5 +41,6 @@ render_portable() {
   "$render" --plugin "$portable" "$@" "$input" "$output"
 }
 
+# shellcheck source=scripts/same-renders.sh
 . "$(dirname "$0")/same-renders.sh"
 same_renders "$build" "the portable loops (MorvekExposurePortable)" render_portable

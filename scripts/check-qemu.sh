@@ -29,5 +29,6 @@ render_arm() {
   "$qemu" "$arm_render" --plugin "$arm_module" "$@" "$input" "$output"
 }
 
+# shellcheck source=scripts/same-renders.sh
 . "$(dirname "$0")/same-renders.sh"
 same_renders "$1" "${3:-aarch64 under qemu}" render_arm

@@ -39,5 +39,6 @@ render_windows() {
   (cd "$dir" && "$wine" morvek-render.exe --plugin MorvekExposure.aex "$@" in.raw out.raw) && cp "$dir/out.raw" "$output"
 }
 
+# shellcheck source=scripts/same-renders.sh
 . "$(dirname "$0")/same-renders.sh"
 same_renders "$1" "Windows under Wine" render_windows

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the render checks (check-wine.sh, check-qemu.sh,
 # check-portable.sh): renders the same raw frames with the Linux release build
 # and with another build of the module, at 8, 16 and 32 bits over a set of
