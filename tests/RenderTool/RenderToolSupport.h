@@ -209,7 +209,9 @@ inline void writeChannels(const std::string& path, int width, int height, const 
                           const std::vector<OIIO::TypeDesc>& types, const std::vector<float>& samples, int alpha = -1) {
     OIIO::ImageSpec spec(width, height, static_cast<int>(names.size()), types[0]);
     spec.channelnames = names;
-    spec.channelformats = types;
+    if (std::any_of(types.begin(), types.end(), [&](OIIO::TypeDesc t) { return t != types[0]; })) {
+        spec.channelformats = types;
+    }
     spec.alpha_channel = alpha;
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << path;

@@ -304,6 +304,13 @@ void storeSample(OIIO::TypeDesc type, unsigned char* p, double value) {
     }
 }
 
+// The type to hand the library for samples in the file's own types: the
+// one type when there is one. (Its TIFF writer misplaces the samples of
+// partial tiles given as "unknown", meaning native.)
+OIIO::TypeDesc nativeType(const OIIO::ImageSpec& spec) {
+    return spec.channelformats.empty() ? spec.format : OIIO::TypeUnknown;
+}
+
 // Rows per block for an image of `rowBytes` per row: whole tile rows for a
 // tiled image.
 int blockRows(std::size_t rowBytes, const OIIO::ImageSpec& spec) {
@@ -333,9 +340,9 @@ template <class Use> void readBlocks(OIIO::ImageInput& in, int subimage, const s
         const int end = std::min(spec.height, first + rows);
         const bool ok = spec.tile_width > 0
                             ? in.read_tiles(subimage, 0, spec.x, spec.x + spec.width, spec.y + first, spec.y + end,
-                                            spec.z, spec.z + 1, 0, spec.nchannels, OIIO::TypeUnknown, block.data())
+                                            spec.z, spec.z + 1, 0, spec.nchannels, nativeType(spec), block.data())
                             : in.read_scanlines(subimage, 0, spec.y + first, spec.y + end, spec.z, 0, spec.nchannels,
-                                                OIIO::TypeUnknown, block.data());
+                                                nativeType(spec), block.data());
         if (!ok || in.has_error()) {
             const std::string reason = in.geterror();
             throw ImageError(inputError(path, reason.empty() ? "the file's data ends early" : reason));
@@ -638,13 +645,19 @@ Plan makePlan(const FileLayout& like, OIIO::ImageOutput& out, const std::string&
         offset += md->spec.channelformat(ch).size();
     }
 
+    std::vector<OIIO::TypeDesc> want = plan.from;
+    if (format == "png") {
+        // Integers only: 16 bits keep the most of floating point.
+        for (OIIO::TypeDesc& t : want) {
+            t = t.is_floating_point() ? OIIO::TypeDesc(OIIO::TypeDesc::UINT16) : t;
+        }
+    }
     const int channels = static_cast<int>(names.size());
-    const bool mixed =
-        std::any_of(plan.from.begin(), plan.from.end(), [&](const OIIO::TypeDesc& t) { return t != plan.from[0]; });
+    const bool mixed = std::any_of(want.begin(), want.end(), [&](const OIIO::TypeDesc& t) { return t != want[0]; });
     OIIO::ImageSpec& spec = plan.spec;
-    spec = OIIO::ImageSpec(like.width, like.height, channels, mixed ? commonType(plan.from) : plan.from[0]);
+    spec = OIIO::ImageSpec(like.width, like.height, channels, mixed ? commonType(want) : want[0]);
     if (mixed && out.supports("channelformats")) {
-        spec.channelformats = plan.from;
+        spec.channelformats = want;
     }
     if (md) {
         const OIIO::ImageSpec& src = md->spec;
@@ -698,14 +711,17 @@ struct ImageWriter::Impl {
     std::size_t next = 0;
 
     // Throws the reason of a failed write: the system's, when a write of the
-    // file failed, else the library's.
+    // file failed or the file cannot grow, else the library's.
     [[noreturn]] void fail(const std::string& fallback) {
         std::string reason = file->failure();
+        if (reason.empty() && !(proxy && proxy->used())) {
+            reason = file->probeGrowth(); // the library wrote by name and kept no reason
+        }
         if (reason.empty()) {
             reason = oneLine(out ? out->geterror() : std::string(), file->temporaryPath(), file->path());
         }
         if (reason.empty()) {
-            reason = fallback;
+            reason = oneLine(fallback, file->temporaryPath(), file->path());
         }
         out.reset();
         file->abandon(reason);
@@ -753,13 +769,15 @@ ImageWriter::ImageWriter(OutputFile& file, const std::vector<FileLayout>& layout
     for (const FileLayout& like : layouts) {
         w.plans.push_back(makePlan(like, *w.out, file.path(), warnings));
     }
-    // Single images go through the proxy. The library's writers of several
-    // images ignore it (OpenEXR) or lose pages through it (TIFF), so those
-    // write the temporary file by its name, as formats without a proxy do,
-    // and what they wrote is read back. The temporary name is given in
-    // either case, so a writer that passes the proxy by never reaches the
-    // user's file.
-    if (w.out->supports("ioproxy") && layouts.size() == 1) {
+    // Single PNG, JPEG and OpenEXR images go through the proxy. The
+    // library's other writers are not sound through it (its TIFF writer
+    // loses the main directory beside an Exif one, and pages; its OpenEXR
+    // writer of several parts ignores the proxy), so they write the
+    // temporary file by its name, as formats without a proxy do, and what
+    // they wrote is read back. The temporary name is given in either case,
+    // so a writer that passes the proxy by never reaches the user's file.
+    const bool proxySound = format == "png" || format == "jpeg" || format == "openexr";
+    if (proxySound && w.out->supports("ioproxy") && layouts.size() == 1) {
         w.proxy = std::make_unique<OutputProxy>(file);
         w.out->set_ioproxy(w.proxy.get());
     }
@@ -844,8 +862,8 @@ void ImageWriter::write(const HostImage& image, const LoadedImage& source) {
         const bool ok =
             actual.tile_width > 0
                 ? w.out->write_tiles(actual.x, actual.x + actual.width, actual.y + first, actual.y + end, actual.z,
-                                     actual.z + 1, OIIO::TypeUnknown, block.data())
-                : w.out->write_scanlines(actual.y + first, actual.y + end, actual.z, OIIO::TypeUnknown, block.data());
+                                     actual.z + 1, nativeType(actual), block.data())
+                : w.out->write_scanlines(actual.y + first, actual.y + end, actual.z, nativeType(actual), block.data());
         if (!ok || !w.file->failure().empty()) {
             w.fail("the image format refused the pixels");
         }
@@ -857,13 +875,16 @@ void ImageWriter::finish() {
     if (w.next != w.plans.size()) {
         w.fail("fewer images than announced");
     }
-    // The library's error text is no guide here: its TIFF writer leaves a
-    // message behind on every success. What counts is what it returns and
-    // what reached the file.
-    if (!w.out->close() || !w.file->failure().empty()) {
-        w.fail("the image format could not finish the file");
-    }
+    // The library's error text is no guide on success: its TIFF writer
+    // leaves a message behind every time. What counts is what close returns
+    // and what reached the file, including what a writer writes only when it
+    // is destroyed (OpenEXR's).
+    const bool closed = w.out->close();
+    const std::string error = closed ? std::string() : w.out->geterror();
     w.out.reset();
+    if (!closed || !w.file->failure().empty()) {
+        w.fail(error.empty() ? "the image format could not finish the file" : error);
+    }
     if (!w.proxy || !w.proxy->used()) {
         w.verifyReadBack();
     }
