@@ -76,6 +76,7 @@ TEST(ProgramErrors, ValuesOutsideTheValidRanges) {
     expectFailure(rt::runTool(dir, {"--exposure", "2x", in, out}), 2, "number");
     expectFailure(rt::runTool(dir, {"--depth", "12", in, out}), 2, "8, 16 or 32");
     expectFailure(rt::runTool(dir, {"--threads", "0", in, out}), 2, "--threads");
+    expectFailure(rt::runTool(dir, {"--memory-limit", "0.5", in, out}), 2, "--memory-limit");
     expectFailure(rt::runTool(dir, {"--frames", "5-2", in, out}), 2, "--frames");
     expectFailure(rt::runTool(dir, {"--frames", "1-3", in, out}), 2, "pattern");
     expectFailure(rt::runTool(dir, {"--size", "4x4", in, out}), 2, "--size");
