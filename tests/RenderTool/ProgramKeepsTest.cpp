@@ -29,7 +29,7 @@ template <class T> std::vector<Pixels<T>> readSubimages(const std::string& path)
 }
 
 // Writes RGB float samples as subimages (pages, parts) of one file.
-void writeSubimages(const std::string& path, const std::vector<Pixels<float>>& images, OIIO::TypeDesc type) {
+void writeSubimages(const std::string& path, const std::vector<Pixels<float>>& images, const OIIO::TypeDesc& type) {
     std::vector<OIIO::ImageSpec> specs;
     for (std::size_t i = 0; i < images.size(); ++i) {
         specs.emplace_back(images[i].width, images[i].height, images[i].channels, type);

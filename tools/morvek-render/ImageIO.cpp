@@ -223,7 +223,7 @@ SampleType effectSampleType(const FileMetadata& md) {
         channels.push_back(md.alpha);
     }
     for (int c : channels) {
-        const OIIO::TypeDesc t = md.spec.channelformat(c);
+        const auto t = static_cast<OIIO::TypeDesc::BASETYPE>(md.spec.channelformat(c).basetype);
         all8 = all8 && t == OIIO::TypeDesc::UINT8;
         all16 = all16 && (t == OIIO::TypeDesc::UINT8 || t == OIIO::TypeDesc::UINT16);
         allHalf = allHalf && t == OIIO::TypeDesc::HALF;
@@ -242,7 +242,7 @@ std::vector<std::size_t> channelOffsets(const OIIO::ImageSpec& spec) {
 
 // A sample as a fraction of full intensity: integers over their largest
 // value, floating point as stored.
-double loadSample(OIIO::TypeDesc type, const unsigned char* p) {
+double loadSample(const OIIO::TypeDesc& type, const unsigned char* p) {
     switch (type.basetype) {
     case OIIO::TypeDesc::UINT8:
         return p[0] / 255.0;
@@ -274,7 +274,7 @@ double loadSample(OIIO::TypeDesc type, const unsigned char* p) {
     }
 }
 
-void storeSample(OIIO::TypeDesc type, unsigned char* p, double value) {
+void storeSample(const OIIO::TypeDesc& type, unsigned char* p, double value) {
     switch (type.basetype) {
     case OIIO::TypeDesc::UINT8:
         p[0] = static_cast<uint8_t>(quantize(value, 255));

@@ -90,8 +90,11 @@ std::string resolveLinks(const std::string& path) {
         if (n < 0 || static_cast<std::size_t>(n) >= text.size()) {
             throw ImageError("cannot write '" + path + "': " + systemError(n < 0 ? errno : ENAMETOOLONG));
         }
-        const std::string link(text.data(), static_cast<std::size_t>(n));
-        target = link[0] == '/' ? link : folderOf(target) + link;
+        std::string link(text.data(), static_cast<std::size_t>(n));
+        if (link[0] != '/') {
+            link.insert(0, folderOf(target));
+        }
+        target = link;
     }
 }
 
