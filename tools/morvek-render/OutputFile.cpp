@@ -28,6 +28,8 @@ std::string systemError(int code) {
     return std::strerror(code);
 }
 
+const char* const kKept = "it exists and --no-clobber keeps it";
+
 // The temporary files of writes in progress, for removeTemporaryFiles(). The
 // lock also covers each rename, so that an interruption never removes a file
 // half-way through being put in place.
@@ -71,6 +73,35 @@ std::string temporaryName(const std::string& target, int attempt) {
     return text + ext;
 }
 
+// Writes (or reads) `size` bytes at `offset`, in pieces and over
+// interruptions; returns the bytes moved and, when fewer, the reason in
+// *error (0 at the end of a read; a write that takes nothing without an
+// error has no more room).
+std::size_t transfer(int fd, void* data, std::size_t size, std::uint64_t offset, bool write, int* error) {
+    auto* bytes = static_cast<unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t chunk = std::min<std::size_t>(size - done, std::size_t(1) << 30);
+#ifdef _WIN32
+        const bool placed = ::_lseeki64(fd, static_cast<__int64>(offset + done), SEEK_SET) >= 0;
+        const auto count = static_cast<unsigned>(chunk);
+        const long n = !placed ? -1 : write ? ::_write(fd, bytes + done, count) : ::_read(fd, bytes + done, count);
+#else
+        const auto at = static_cast<off_t>(offset + done);
+        const ssize_t n = write ? ::pwrite(fd, bytes + done, chunk, at) : ::pread(fd, bytes + done, chunk, at);
+#endif
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            *error = n < 0 ? errno : write ? ENOSPC : 0;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 #ifndef _WIN32
 
 // Follows symbolic links to the file that a write should replace; a link to
@@ -107,23 +138,31 @@ mode_t creationMask() {
     return mask;
 }
 
-bool renameOver(const std::string& from, const std::string& to, bool noClobber) {
+bool renameOver(const std::string& from, const std::string& to, bool noClobber, std::string* reason) {
     if (!noClobber) {
-        return std::rename(from.c_str(), to.c_str()) == 0;
-    }
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        if (std::rename(from.c_str(), to.c_str()) == 0) {
+            return true;
+        }
+    } else if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return true;
+    } else if (errno == EINVAL || errno == ENOSYS) {
+        // A file system without the no-replace rename: a new link fails just
+        // the same when the name is taken.
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return true;
+        }
     }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return false;
-    }
-    // A file system without the no-replace rename: a new link fails just the
-    // same when the name is taken.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        return false;
-    }
-    ::unlink(from.c_str());
-    return true;
+    *reason = noClobber && errno == EEXIST ? kKept : systemError(errno);
+    return false;
+}
+
+int flushToDisk(int fd) {
+    return ::fsync(fd);
+}
+
+int closeFile(int fd) {
+    return ::close(fd);
 }
 
 void syncFolder(const std::string& file) {
@@ -134,6 +173,30 @@ void syncFolder(const std::string& file) {
         ::close(fd);
     }
 }
+
+#else
+
+bool renameOver(const std::string& from, const std::string& to, bool noClobber, std::string* reason) {
+    // rename() refuses an existing destination on Windows.
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (noClobber ? 0 : MOVEFILE_REPLACE_EXISTING);
+    if (MoveFileExA(from.c_str(), to.c_str(), flags)) {
+        return true;
+    }
+    const DWORD code = GetLastError();
+    *reason = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? std::string(kKept)
+                                                                        : "Windows error " + std::to_string(code);
+    return false;
+}
+
+int flushToDisk(int fd) {
+    return ::_commit(fd);
+}
+
+int closeFile(int fd) {
+    return ::_close(fd);
+}
+
+void syncFolder(const std::string&) {}
 
 #endif
 
@@ -151,7 +214,7 @@ OutputFile::OutputFile(const std::string& path, bool noClobber) : path_(path), n
             throw ImageError("cannot write '" + path_ + "': it is not a regular file");
         }
         if (noClobber_) {
-            throw ImageError("cannot write '" + path_ + "': it exists and --no-clobber keeps it");
+            throw ImageError("cannot write '" + path_ + "': " + kKept);
         }
     }
     std::lock_guard<std::mutex> hold(registry().lock);
@@ -176,53 +239,22 @@ OutputFile::~OutputFile() {
 }
 
 std::size_t OutputFile::writeAt(const void* data, std::size_t size, std::uint64_t offset) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    std::size_t done = 0;
     if (!failure_.empty() || fd_ < 0) {
         return 0;
     }
-    while (done < size) {
-        const std::size_t chunk = std::min<std::size_t>(size - done, std::size_t(1) << 30);
-#ifdef _WIN32
-        const bool placed = ::_lseeki64(fd_, static_cast<__int64>(offset + done), SEEK_SET) >= 0;
-        const long n = placed ? ::_write(fd_, bytes + done, static_cast<unsigned>(chunk)) : -1;
-#else
-        const ssize_t n = ::pwrite(fd_, bytes + done, chunk, static_cast<off_t>(offset + done));
-#endif
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            // A write that takes nothing without an error has no more room.
-            fail(systemError(n < 0 ? errno : ENOSPC));
-            break;
-        }
-        done += static_cast<std::size_t>(n);
+    int error = 0;
+    // Only read from in a write.
+    const std::size_t done = transfer(fd_, const_cast<void*>(data), size, offset, true, &error);
+    if (done < size) {
+        fail(systemError(error));
     }
     end_ = std::max(end_, offset + done);
     return done;
 }
 
 std::size_t OutputFile::readAt(void* data, std::size_t size, std::uint64_t offset) {
-    auto* bytes = static_cast<unsigned char*>(data);
-    std::size_t done = 0;
-    while (done < size && fd_ >= 0) {
-        const std::size_t chunk = std::min<std::size_t>(size - done, std::size_t(1) << 30);
-#ifdef _WIN32
-        const bool placed = ::_lseeki64(fd_, static_cast<__int64>(offset + done), SEEK_SET) >= 0;
-        const long n = placed ? ::_read(fd_, bytes + done, static_cast<unsigned>(chunk)) : -1;
-#else
-        const ssize_t n = ::pread(fd_, bytes + done, chunk, static_cast<off_t>(offset + done));
-#endif
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    int error = 0;
+    return fd_ < 0 ? 0 : transfer(fd_, data, size, offset, false, &error);
 }
 
 void OutputFile::append(const void* data, std::size_t size) {
@@ -282,35 +314,13 @@ void OutputFile::commit() {
     if (!failure_.empty()) {
         abandon(failure_);
     }
-#ifdef _WIN32
-    if (::_commit(fd_) != 0) {
-        abandon(systemError(errno));
-    }
-    const int closed = ::_close(fd_);
-    fd_ = -1;
-    if (closed != 0) {
-        abandon(systemError(errno));
-    }
-    std::lock_guard<std::mutex> hold(registry().lock);
-    const DWORD flags = MOVEFILE_WRITE_THROUGH | (noClobber_ ? 0 : MOVEFILE_REPLACE_EXISTING);
-    if (!MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) {
-        const DWORD code = GetLastError();
-        ::_unlink(temporary_.c_str());
-        unregister(temporary_);
-        throw ImageError("cannot write '" + path_ + "': " +
-                         (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS
-                              ? std::string("it exists and --no-clobber keeps it")
-                              : "Windows error " + std::to_string(code)));
-    }
-    unregister(temporary_);
-    committed_ = true;
-#else
+#ifndef _WIN32
     // The target's permission bits, owner and group; a new file gets what
     // the process's file-creation mask allows.
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) {
         if (noClobber_) {
-            abandon("it exists and --no-clobber keeps it");
+            abandon(kKept);
         }
         if (::fchown(fd_, st.st_uid, st.st_gid) != 0) {
             // Only the owner may give a file away; the group may still be
@@ -323,31 +333,29 @@ void OutputFile::commit() {
     } else if (::fchmod(fd_, 0666 & ~creationMask()) != 0) {
         abandon(systemError(errno));
     }
+#endif
     // On disk before the rename, so that a crash never leaves the target
     // renamed but empty.
-    if (::fsync(fd_) != 0) {
+    if (flushToDisk(fd_) != 0) {
         abandon(systemError(errno));
     }
-    const int closed = ::close(fd_);
+    const int closed = closeFile(fd_);
     fd_ = -1;
     if (closed != 0) {
         abandon(systemError(errno));
     }
     {
         std::lock_guard<std::mutex> hold(registry().lock);
-        if (!renameOver(temporary_, target_, noClobber_)) {
-            const int code = errno;
-            ::unlink(temporary_.c_str());
+        std::string reason;
+        if (!renameOver(temporary_, target_, noClobber_, &reason)) {
+            std::remove(temporary_.c_str());
             unregister(temporary_);
-            throw ImageError(
-                "cannot write '" + path_ +
-                "': " + (noClobber_ && code == EEXIST ? "it exists and --no-clobber keeps it" : systemError(code)));
+            throw ImageError("cannot write '" + path_ + "': " + reason);
         }
         unregister(temporary_);
         committed_ = true;
     }
     syncFolder(target_);
-#endif
 }
 
 void OutputFile::abandon(const std::string& reason) {
@@ -357,11 +365,7 @@ void OutputFile::abandon(const std::string& reason) {
 
 void OutputFile::removeTemporary() {
     if (fd_ >= 0) {
-#ifdef _WIN32
-        ::_close(fd_);
-#else
-        ::close(fd_);
-#endif
+        closeFile(fd_);
         fd_ = -1;
     }
     std::lock_guard<std::mutex> hold(registry().lock);
