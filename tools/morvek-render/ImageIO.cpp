@@ -645,11 +645,14 @@ Plan makePlan(const FileLayout& like, OIIO::ImageOutput& out, const std::string&
         offset += md->spec.channelformat(ch).size();
     }
 
+    // Where the format cannot hold a type, ask for the one that keeps the
+    // most: 16 bits for floating point in PNG, float for integers in OpenEXR.
     std::vector<OIIO::TypeDesc> want = plan.from;
-    if (format == "png") {
-        // Integers only: 16 bits keep the most of floating point.
-        for (OIIO::TypeDesc& t : want) {
-            t = t.is_floating_point() ? OIIO::TypeDesc(OIIO::TypeDesc::UINT16) : t;
+    for (OIIO::TypeDesc& t : want) {
+        if (format == "png" && t.is_floating_point()) {
+            t = OIIO::TypeDesc::UINT16;
+        } else if (format == "openexr" && !t.is_floating_point()) {
+            t = OIIO::TypeDesc::FLOAT;
         }
     }
     const int channels = static_cast<int>(names.size());
