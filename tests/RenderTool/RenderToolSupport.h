@@ -10,6 +10,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,9 +18,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <cstring>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace rt {
 
@@ -56,6 +63,7 @@ struct RunResult {
     int status = -1; // exit code
     std::string out;
     std::string err;
+    long peakMemoryKiB = 0; // runChild only
 };
 
 // Runs morvek-render with `args` in `dir` (stdout and stderr captured there);
@@ -77,13 +85,79 @@ inline RunResult runTool(const std::string& dir, const std::vector<std::string>&
     return r;
 }
 
-// Files in `dir` other than `keep`: temporaries a failed write must not leave.
+// Runs morvek-render as a child process of its own, with `env` added to its
+// environment ("NAME=value"). A `fileSizeLimit` of 0 or more is the largest
+// file the child may write, with SIGXFSZ ignored: a write past it fails with
+// EFBIG, as writes on a full disk fail with ENOSPC. The result includes the
+// child's peak memory.
+inline RunResult runChild(const std::string& dir, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env = {}, long long fileSizeLimit = -1) {
+    const std::string out = dir + "/.stdout", err = dir + "/.stderr";
+    std::vector<std::string> words{MORVEK_RENDER_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int n = open("/dev/null", O_RDONLY);
+        if (o < 0 || e < 0 || n < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || dup2(n, 0) < 0) {
+            _exit(127);
+        }
+        for (const std::string& v : env) {
+            putenv(strdup(v.c_str()));
+        }
+        if (fileSizeLimit >= 0) {
+            const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+            signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    RunResult r;
+    int raw = 0;
+    rusage usage{};
+    if (pid > 0 && wait4(pid, &raw, 0, &usage) == pid) {
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.peakMemoryKiB = usage.ru_maxrss;
+    }
+    r.out = slurp(out);
+    r.err = slurp(err);
+    fs::remove(out);
+    fs::remove(err);
+    return r;
+}
+
+// The names in `dir`, sorted: temporaries a failed write must not leave
+// show up here.
 inline std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir)) {
         names.push_back(e.path().filename().string());
     }
+    std::sort(names.begin(), names.end());
     return names;
+}
+
+// Exit status 1 or 2 (or 128 + a signal) with exactly one line on stderr,
+// "morvek-render: ...", that holds each of `mentions`. Lines that the PNG
+// library prints itself on damaged files ("libpng error: ...") come before.
+inline void expectFailure(const RunResult& r, int status, const std::vector<std::string>& mentions) {
+    EXPECT_EQ(r.status, status) << r.err;
+    std::string own = r.err;
+    while (own.rfind("libpng ", 0) == 0 && own.find('\n') != std::string::npos) {
+        own.erase(0, own.find('\n') + 1);
+    }
+    EXPECT_EQ(std::count(own.begin(), own.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(own.rfind("morvek-render: ", 0), 0u) << r.err;
+    for (const std::string& m : mentions) {
+        EXPECT_NE(r.err.find(m), std::string::npos) << "wanted '" << m << "' in: " << r.err;
+    }
 }
 
 // ---- Image files through OpenImageIO ----------------------------------------
@@ -126,6 +200,23 @@ void writeFile(const std::string& path, const Pixels<T>& px, OIIO::TypeDesc file
     ASSERT_TRUE(out) << path;
     ASSERT_TRUE(out->open(path, spec)) << out->geterror();
     ASSERT_TRUE(out->write_image(typeOf<T>(), px.data.data())) << out->geterror();
+    ASSERT_TRUE(out->close());
+}
+
+// Writes float samples into a file with named channels of the given stored
+// types (one per channel); `alpha` is the channel the file marks as alpha.
+inline void writeChannels(const std::string& path, int width, int height, const std::vector<std::string>& names,
+                          const std::vector<OIIO::TypeDesc>& types, const std::vector<float>& samples, int alpha = -1) {
+    OIIO::ImageSpec spec(width, height, static_cast<int>(names.size()), types[0]);
+    spec.channelnames = names;
+    if (std::any_of(types.begin(), types.end(), [&](OIIO::TypeDesc t) { return t != types[0]; })) {
+        spec.channelformats = types;
+    }
+    spec.alpha_channel = alpha;
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out) << path;
+    ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, samples.data())) << out->geterror();
     ASSERT_TRUE(out->close());
 }
 

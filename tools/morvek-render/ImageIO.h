@@ -1,13 +1,22 @@
 // Image files (PNG, TIFF, OpenEXR, JPEG and the rest OpenImageIO knows) read
 // into host-layout frames and written back, keeping what the file was: its
-// channel count, sample type, alpha association and metadata.
+// channels, sample types, alpha association, subimages and metadata.
 //
-// Reading: grey and RGB files get an opaque alpha; associated (premultiplied)
-// colour is divided by alpha, because the effect works on straight colour.
-// 16-bit samples 0..65535 become host values 0..32768, rounded to nearest.
-// Writing does the reverse for the output's format: straight for PNG,
-// premultiplied for OpenEXR, and for TIFF and the rest premultiplied unless
-// the input was the same format with straight colour.
+// Channels: the effect sees colour (R, G and B, or one grey channel) and
+// alpha. Alpha is the channel the file marks as alpha, or one named "A" or
+// "Alpha"; every other channel (depth, AOVs, a fourth channel the file does
+// not call alpha) passes through to the output unchanged, with its name and
+// sample type. Grey and RGB files get an opaque alpha.
+//
+// Reading: associated (premultiplied) colour is divided by alpha, because the
+// effect works on straight colour; under zero alpha nothing can be divided,
+// so the stored colour goes to the effect as it is and the effect's colour is
+// written back as it is. 16-bit samples 0..65535 become host values
+// 0..32768, rounded to nearest. Writing does the reverse for the output's
+// format: straight for PNG, premultiplied for OpenEXR, and for TIFF and the
+// rest premultiplied unless the input was the same format with straight
+// colour. Pixels are read and written in blocks of rows, so a file whose data
+// ends early costs only what it held.
 //
 // Without OpenImageIO (MORVEK_HAVE_OIIO undefined) every call here throws
 // ImageError; raw frames (RawIO.h) still work.
@@ -15,9 +24,11 @@
 #define MORVEK_RENDER_IMAGEIO_H
 
 #include "HostImage.h"
+#include "OutputFile.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace MorvekRender {
 
@@ -27,15 +38,19 @@ const char* sampleTypeName(SampleType type);
 int hostDepthFor(SampleType type); // 8, 16 or 32
 SampleType sampleTypeForDepth(int depth);
 
-// Everything of the input file that the output should keep. Opaque to code
+// Everything of an input image that the output should keep. Opaque to code
 // built without OpenImageIO.
 struct FileMetadata;
 
 struct FileLayout {
     std::string format = "raw"; // OpenImageIO's format name, or "raw"
-    int channels = 4;           // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA
+    int width = 0;
+    int height = 0;
+    int channels = 4; // the effect's: 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA
     bool associatedAlpha = false;
-    SampleType sampleType = SampleType::UInt8;
+    SampleType sampleType = SampleType::UInt8; // of the effect's channels
+    std::vector<std::string> passThrough;      // the other channels' names
+    std::size_t passThroughBytes = 0;          // their bytes per pixel
     std::shared_ptr<const FileMetadata> metadata;
 
     bool hasAlpha() const { return channels == 2 || channels == 4; }
@@ -44,22 +59,69 @@ struct FileLayout {
 struct LoadedImage {
     HostImage image;
     FileLayout layout;
+    // The other channels, pixel after pixel, in the file's own sample types.
+    std::vector<unsigned char> passThrough;
 };
 
 // True when this build reads and writes image files.
 bool imageFilesSupported();
 
-// Reads the first image of the file at `depth` (0: the depth of the file's
-// samples). Throws ImageError with a one-line reason.
+// An image file open for reading: every subimage (TIFF pages, OpenEXR parts)
+// described at once, the pixels of one at a time. MIP-mapped and deep files
+// are refused.
+class ImageReader {
+public:
+    // `depth` is the working depth, 0 for the depth of the file's samples.
+    // Throws ImageError with a one-line reason.
+    explicit ImageReader(const std::string& path, int depth = 0);
+    ~ImageReader();
+    ImageReader(const ImageReader&) = delete;
+    ImageReader& operator=(const ImageReader&) = delete;
+
+    int count() const { return static_cast<int>(layouts_.size()); }
+    const FileLayout& layout(int subimage) const { return layouts_[static_cast<std::size_t>(subimage)]; }
+    // The working depth of a subimage's frame.
+    int depth(int subimage) const;
+    LoadedImage read(int subimage);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::vector<FileLayout> layouts_;
+};
+
+// The first image of the file, for callers that want one.
 LoadedImage readImageFile(const std::string& path, int depth = 0);
 
-// Writes `image` in the format named by the path's extension, shaped like
-// `like`. Written whole or not at all: the pixels go to a temporary file
-// beside `path`, which is renamed over it once complete.
+// Writes images into `file` in the format named by its path's extension, one
+// per layout and in that order, each shaped like its layout.
+class ImageWriter {
+public:
+    // Throws ImageError before anything is written when the format cannot
+    // hold the images: several where it holds one, channels it has no room
+    // for. What the format changes (sample types, a dropped alpha) is added
+    // to `warnings`, one line each.
+    ImageWriter(OutputFile& file, const std::vector<FileLayout>& layouts, std::vector<std::string>& warnings);
+    ~ImageWriter();
+    ImageWriter(const ImageWriter&) = delete;
+    ImageWriter& operator=(const ImageWriter&) = delete;
+
+    // The next image: `image` rendered from `source`, whose layout and
+    // pass-through channels it takes.
+    void write(const HostImage& image, const LoadedImage& source);
+    // Closes the format's writer and checks what it wrote; the caller
+    // commits the file.
+    void finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// One image written whole or not at all, shaped like `like`.
 void writeImageFile(const std::string& path, const HostImage& image, const FileLayout& like);
 
-// A one-line summary of a layout, for --info and messages ("png, 4 channels,
-// uint8, straight alpha").
+// A one-line summary of a layout ("png, RGBA, uint8, straight alpha").
 std::string describe(const FileLayout& layout);
 
 } // namespace MorvekRender

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace MorvekRender {
@@ -22,6 +23,9 @@ const char* usageText() {
            "  --depth 8|16|32    working depth (default: the input file's depth)\n"
            "  --size WxH         frame size, required for .raw input\n"
            "  --threads N        host worker threads (default: all cores)\n"
+           "  --memory-limit S   memory a frame may take, in bytes or with K, M, G, T (default:\n"
+           "                     half of the machine's memory)\n"
+           "  --no-clobber       never replace an existing output file\n"
            "  --frames A-B       render a numbered sequence: INPUT and OUTPUT hold #### or %04d\n"
            "  --plugin PATH      module to load (default: the one built beside this program)\n"
            "  --info             print what the host learned (property list, About text, sliders) and exit\n"
@@ -30,7 +34,9 @@ const char* usageText() {
            "Files: PNG, TIFF, OpenEXR, JPEG and other formats by extension; .raw frames are\n"
            "headerless host pixels (alpha, red, green, blue; 16-bit little-endian with full = 32768,\n"
            "or float32) and need --size and --depth.\n"
-           "Exit status: 0 done, 1 failed, 2 bad command line.\n";
+           "Outputs are written whole or not at all: to a temporary file beside the output, renamed\n"
+           "over it when complete; links, permissions and every other channel are kept.\n"
+           "Exit status: 0 done, 1 failed, 2 bad command line, 128 + N interrupted by signal N.\n";
 }
 
 namespace {
@@ -74,6 +80,26 @@ void parseSize(const std::string& text, Options& o) {
     }
     o.width = static_cast<int>(w);
     o.height = static_cast<int>(h);
+}
+
+// Bytes, or a number with K, M, G or T (powers of 1024): "512M", "1.5G".
+std::uint64_t parseByteCount(const std::string& option, const std::string& text) {
+    std::string digits = text;
+    double scale = 1.0;
+    static const char units[] = "KMGT";
+    if (!digits.empty()) {
+        const char* unit = std::strchr(units, std::toupper(static_cast<unsigned char>(digits.back())));
+        if (unit && *unit) {
+            scale = std::pow(1024.0, static_cast<double>(unit - units + 1));
+            digits.pop_back();
+        }
+    }
+    const bool plain = !digits.empty() && std::isdigit(static_cast<unsigned char>(digits[0]));
+    const double value = plain ? parseNumber(option, digits) * scale : 0.0;
+    if (!(value >= 1.0) || value > 1e18) {
+        throw UsageError(option + " needs a size such as 4G or 512M, not '" + text + "'");
+    }
+    return static_cast<std::uint64_t>(value);
 }
 
 void parseFrames(const std::string& text, Options& o) {
@@ -123,10 +149,10 @@ Options parseOptions(int argc, const char* const* argv) {
             arg = arg.substr(0, eq);
             hasValue = true;
         }
-        static const char* const withValue[] = {"--exposure", "--gamma",  "--depth", "--size",
-                                                "--threads",  "--frames", "--plugin"};
+        static const char* const withValue[] = {"--exposure", "--gamma",  "--depth",  "--size",
+                                                "--threads",  "--frames", "--plugin", "--memory-limit"};
         int valueIndex = -1;
-        for (int k = 0; k < 7; ++k) {
+        for (int k = 0; k < 8; ++k) {
             if (arg == withValue[k]) {
                 valueIndex = k;
             }
@@ -171,6 +197,10 @@ Options parseOptions(int argc, const char* const* argv) {
                 throw UsageError("--plugin needs a path");
             }
             o.plugin = value;
+        } else if (arg == "--memory-limit") {
+            o.memoryLimit = parseByteCount(arg, value);
+        } else if (arg == "--no-clobber") {
+            o.noClobber = true;
         } else if (arg == "--info") {
             o.info = true;
         } else if (arg == "--help" || arg == "-h") {

@@ -2,6 +2,7 @@
 #ifndef MORVEK_RENDER_OPTIONS_H
 #define MORVEK_RENDER_OPTIONS_H
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -19,7 +20,9 @@ struct Options {
     int depth = 0; // 0: the input file's
     int width = 0; // --size, 0 when not given
     int height = 0;
-    int threads = 0; // 0: all cores
+    int threads = 0;               // 0: all cores
+    std::uint64_t memoryLimit = 0; // bytes; 0: the default share of the machine's memory
+    bool noClobber = false;
     bool sequence = false;
     long firstFrame = 0;
     long lastFrame = 0;

@@ -2,6 +2,7 @@
 // the same on every machine.
 #include "RawIO.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -10,11 +11,6 @@
 #include <iterator>
 
 #include <sys/stat.h>
-#include <unistd.h>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace MorvekRender {
 
@@ -100,28 +96,40 @@ HostImage decodeRaw(const unsigned char* bytes, std::size_t size, int width, int
     return image;
 }
 
-std::vector<unsigned char> encodeRaw(const HostImage& image) {
-    std::vector<unsigned char> bytes(image.byteCount());
-    const std::size_t samples = image.byteCount() / (pixelBytes(image.depth) / 4);
+namespace {
+
+// Samples [first, first + count) of the frame in file byte order.
+void encodeSamples(const HostImage& image, std::size_t first, std::size_t count, unsigned char* out) {
     switch (image.depth) {
     case 8:
-        std::memcpy(bytes.data(), image.data.data(), bytes.size());
+        std::memcpy(out, image.data.data() + first, count);
         break;
     case 16: {
-        const auto* in = reinterpret_cast<const A_u_short*>(image.data.data());
-        for (std::size_t i = 0; i < samples; ++i) {
-            writeLE16(bytes.data() + 2 * i, in[i]);
+        const auto* in = reinterpret_cast<const A_u_short*>(image.data.data()) + first;
+        for (std::size_t i = 0; i < count; ++i) {
+            writeLE16(out + 2 * i, in[i]);
         }
         break;
     }
     default: {
-        const auto* in = reinterpret_cast<const float*>(image.data.data());
-        for (std::size_t i = 0; i < samples; ++i) {
-            writeLE32(bytes.data() + 4 * i, bitsFromFloat(in[i]));
+        const auto* in = reinterpret_cast<const float*>(image.data.data()) + first;
+        for (std::size_t i = 0; i < count; ++i) {
+            writeLE32(out + 4 * i, bitsFromFloat(in[i]));
         }
         break;
     }
     }
+}
+
+std::size_t sampleCount(const HostImage& image) {
+    return image.byteCount() / (pixelBytes(image.depth) / 4);
+}
+
+} // namespace
+
+std::vector<unsigned char> encodeRaw(const HostImage& image) {
+    std::vector<unsigned char> bytes(image.byteCount());
+    encodeSamples(image, 0, sampleCount(image), bytes.data());
     return bytes;
 }
 
@@ -156,48 +164,22 @@ HostImage readRaw(const std::string& path, int width, int height, int depth) {
     }
 }
 
+void writeRaw(OutputFile& file, const HostImage& image) {
+    const std::size_t sampleBytes = pixelBytes(image.depth) / 4;
+    const std::size_t total = sampleCount(image);
+    const std::size_t block = (std::size_t(1) << 20) / sampleBytes;
+    std::vector<unsigned char> bytes(std::min(total, block) * sampleBytes);
+    for (std::size_t first = 0; first < total; first += block) {
+        const std::size_t count = std::min(block, total - first);
+        encodeSamples(image, first, count, bytes.data());
+        file.append(bytes.data(), count * sampleBytes);
+    }
+}
+
 void writeRaw(const std::string& path, const HostImage& image) {
-    writeFileAtomically(path, encodeRaw(image));
-}
-
-bool replaceFile(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-    // rename() refuses an existing destination on Windows.
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-std::string temporarySibling(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    const std::string ext = dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
-    return dir + "." + stem + ".partial-" + std::to_string(static_cast<long>(getpid())) + ext;
-}
-
-void writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes) {
-    const std::string temp = temporarySibling(path);
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) {
-        throw ImageError("cannot write '" + path + "': " + systemError());
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const int writeErrno = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        std::remove(temp.c_str());
-        errno = written ? errno : writeErrno;
-        throw ImageError("cannot write '" + path + "': " + systemError());
-    }
-    if (!replaceFile(temp, path)) {
-        const std::string reason = systemError();
-        std::remove(temp.c_str());
-        throw ImageError("cannot write '" + path + "': " + reason);
-    }
+    OutputFile file(path);
+    writeRaw(file, image);
+    file.commit();
 }
 
 } // namespace MorvekRender

@@ -6,9 +6,11 @@
 #define MORVEK_RENDER_RAWIO_H
 
 #include "HostImage.h"
+#include "OutputFile.h"
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace MorvekRender {
 
@@ -21,20 +23,10 @@ HostImage decodeRaw(const unsigned char* bytes, std::size_t size, int width, int
 std::vector<unsigned char> encodeRaw(const HostImage& image);
 
 HostImage readRaw(const std::string& path, int width, int height, int depth);
-// Written whole or not at all (see writeFileAtomically).
+// Written whole or not at all (see OutputFile.h).
 void writeRaw(const std::string& path, const HostImage& image);
-
-// Writes `bytes` beside `path` under a temporary name, then renames it over
-// `path`; on failure the temporary file is removed and `path` is untouched.
-void writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
-
-// Renames `from` over `to`, replacing an existing file in one step; false
-// (with errno set where the platform does) on failure.
-bool replaceFile(const std::string& from, const std::string& to);
-
-// A temporary name in the same folder as `path`, keeping its extension so
-// that format detection by name still works.
-std::string temporarySibling(const std::string& path);
+// Appends the frame's bytes to `file`, a block at a time; the caller commits.
+void writeRaw(OutputFile& file, const HostImage& image);
 
 } // namespace MorvekRender
 

@@ -4,7 +4,10 @@
 #include "EffectRunner.h"
 #include "HostAPI.h"
 #include "ImageIO.h"
+#include "Interrupt.h"
+#include "MemoryBudget.h"
 #include "Options.h"
+#include "OutputFile.h"
 #include "RawIO.h"
 
 #include <algorithm>
@@ -13,8 +16,10 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -124,27 +129,93 @@ struct FrameResult {
     int width = 0;
     int height = 0;
     int depth = 0;
+    int images = 0;
 };
 
+// Where a frame stands, for the line an interruption prints.
+struct FrameActivity {
+    std::string frameText; // "frame 12" or "'in.png'"
+    std::string output;
+    std::string done; // "; frames 7-11 are complete", or empty
+
+    void set(const char* stage) const {
+        setActivity(std::string("while ") + stage + " " + frameText + "; '" + output + "' was not written" + done);
+    }
+};
+
+void checkMemory(const std::string& path, const FileLayout& layout, int depth, bool rawInput, std::uint64_t limit,
+                 bool defaultLimit) {
+    const double need = renderMemory(layout.width, layout.height, depth, layout.passThroughBytes, rawInput);
+    if (need > static_cast<double>(limit)) {
+        throw ImageError("'" + path + "' is " + std::to_string(layout.width) + "x" + std::to_string(layout.height) +
+                         ": rendering it at depth " + std::to_string(depth) + " takes " + sizeText(need) +
+                         ", more than the memory limit of " + sizeText(static_cast<double>(limit)) +
+                         (defaultLimit ? " (half of this machine's memory; see --memory-limit)" : ""));
+    }
+}
+
 FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string& inputPath,
-                       const std::string& outputPath, long frame) {
-    LoadedImage source;
-    if (isRawPath(inputPath)) {
-        source.image = readRaw(inputPath, o.width, o.height, o.depth);
-        source.layout.format = "raw";
-        source.layout.channels = 4;
-        source.layout.associatedAlpha = false;
-        source.layout.sampleType = sampleTypeForDepth(o.depth);
+                       const std::string& outputPath, long frame, const FrameActivity& activity,
+                       std::vector<std::string>& warnings) {
+    activity.set("reading");
+    const std::uint64_t limit = o.memoryLimit != 0 ? o.memoryLimit : defaultMemoryLimit();
+    const bool rawInput = isRawPath(inputPath);
+    // Every image is described, and its size checked, before a pixel is read.
+    std::unique_ptr<ImageReader> reader;
+    std::vector<FileLayout> layouts;
+    if (rawInput) {
+        FileLayout raw;
+        raw.width = o.width;
+        raw.height = o.height;
+        raw.sampleType = sampleTypeForDepth(o.depth);
+        layouts.push_back(raw);
     } else {
-        source = readImageFile(inputPath, o.depth);
+        reader = std::make_unique<ImageReader>(inputPath, o.depth);
+        for (int i = 0; i < reader->count(); ++i) {
+            layouts.push_back(reader->layout(i));
+        }
     }
-    const HostImage result = runner.render(source.image, o.exposure, o.gamma, frame);
-    if (isRawPath(outputPath)) {
-        writeRaw(outputPath, result);
-    } else {
-        writeImageFile(outputPath, result, source.layout);
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        const int depth = reader ? reader->depth(static_cast<int>(i)) : o.depth;
+        checkMemory(inputPath, layouts[i], depth, rawInput, limit, o.memoryLimit == 0);
     }
-    return FrameResult{result.width, result.height, result.depth};
+    if (isRawPath(outputPath) && (layouts.size() > 1 || !layouts[0].passThrough.empty())) {
+        throw ImageError(
+            "cannot write '" + outputPath + "': a raw frame holds one image of alpha, red, green and blue, " +
+            (layouts.size() > 1 ? "and '" + inputPath + "' has " + std::to_string(layouts.size()) + " images"
+                                : "not the channel '" + layouts[0].passThrough[0] + "'"));
+    }
+
+    OutputFile file(outputPath, o.noClobber);
+    std::unique_ptr<ImageWriter> writer;
+    if (!isRawPath(outputPath)) {
+        writer = std::make_unique<ImageWriter>(file, layouts, warnings);
+    }
+    FrameResult shape;
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        activity.set("reading");
+        LoadedImage source;
+        if (rawInput) {
+            source.image = readRaw(inputPath, o.width, o.height, o.depth);
+            source.layout = layouts[0];
+        } else {
+            source = reader->read(static_cast<int>(i));
+        }
+        activity.set("rendering");
+        const HostImage result = runner.render(source.image, o.exposure, o.gamma, frame);
+        activity.set("writing");
+        if (writer) {
+            writer->write(result, source);
+        } else {
+            writeRaw(file, result);
+        }
+        shape = FrameResult{result.width, result.height, result.depth, static_cast<int>(i) + 1};
+    }
+    if (writer) {
+        writer->finish();
+    }
+    file.commit();
+    return shape;
 }
 
 std::string clockText(double seconds) {
@@ -197,25 +268,39 @@ int run(const Options& o) {
     const bool progress = o.sequence && MORVEK_ISATTY(MORVEK_STDERR_FD);
     const auto start = std::chrono::steady_clock::now();
     FrameResult shape;
+    std::set<std::string> warned;
     for (long frame = first; frame <= last; ++frame) {
         const std::string in = o.sequence ? expandFramePattern(o.input, frame) : o.input;
         const std::string out = o.sequence ? expandFramePattern(o.output, frame) : o.output;
+        FrameActivity activity;
+        activity.frameText = o.sequence ? "frame " + std::to_string(frame) : "'" + in + "'";
+        activity.output = out;
+        if (frame > first) {
+            activity.done = "; frames " + std::to_string(first) + "-" + std::to_string(frame - 1) + " are complete";
+        }
         std::string error;
+        std::vector<std::string> warnings;
         bool failed = true;
         try {
-            shape = renderFile(*runner, o, in, out, frame);
+            shape = renderFile(*runner, o, in, out, frame, activity, warnings);
             failed = false;
         } catch (const std::bad_alloc&) {
             error = "out of memory for '" + in + "'";
         } catch (const std::exception& e) {
             error = e.what();
         }
+        setActivity(std::string());
         if (failed) {
             if (progress) {
                 std::fputc('\n', stderr);
             }
             const std::string where = o.sequence ? "frame " + std::to_string(frame) + ": " : std::string();
             return fail(kExitFailed, where + error);
+        }
+        for (const std::string& w : warnings) {
+            if (warned.insert(w).second) {
+                std::fprintf(stderr, "%smorvek-render: warning: %s\n", progress ? "\n" : "", w.c_str());
+            }
         }
         printWarnings(*runner);
         if (progress) {
@@ -236,8 +321,9 @@ int run(const Options& o) {
                     shape.width, shape.height, shape.depth, o.output.c_str(), elapsed,
                     elapsed > 0 ? total / elapsed : 0.0);
     } else {
-        std::printf("wrote %s (%dx%d, depth %d) in %.2f s\n", o.output.c_str(), shape.width, shape.height, shape.depth,
-                    elapsed);
+        const std::string images = shape.images > 1 ? std::to_string(shape.images) + " images, " : std::string();
+        std::printf("wrote %s (%s%dx%d, depth %d) in %.2f s\n", o.output.c_str(), images.c_str(), shape.width,
+                    shape.height, shape.depth, elapsed);
     }
     return 0;
 }
@@ -245,6 +331,7 @@ int run(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    installInterruptHandling();
     Options options;
     try {
         options = parseOptions(argc, argv);

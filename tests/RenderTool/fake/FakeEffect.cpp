@@ -2,12 +2,19 @@
 // two sliders as the real effect but renders nothing. MORVEK_FAKE_LOG names a
 // file that gets one line per command ("cmd 1", "cmd 24", ...), so tests can
 // count module loads and GlobalSetups; MORVEK_FAKE_RENDER_ERROR makes smart
-// render return that error code.
+// render return that error code. Two hooks let tests act in the middle of a
+// render: MORVEK_FAKE_RENDER_SIGNAL="SIGNAL:FRAME" sends the host process
+// that signal while rendering that frame, and MORVEK_FAKE_RENDER_MKDIR makes
+// a folder at that path.
 #include "HostAPI.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +67,19 @@ extern "C" PF_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in, PF_OutData
         return err;
     }
     case PF_Cmd_SMART_RENDER: {
+        int sig = 0;
+        long frame = 0;
+        const char* when = std::getenv("MORVEK_FAKE_RENDER_SIGNAL");
+        if (when && std::sscanf(when, "%d:%ld", &sig, &frame) == 2 && frame == in->current_time) {
+            kill(getpid(), sig);
+            const timespec second{1, 0};
+            for (int i = 0; i < 30; ++i) {
+                nanosleep(&second, nullptr); // the host acts on the signal meanwhile
+            }
+        }
+        if (const char* folder = std::getenv("MORVEK_FAKE_RENDER_MKDIR")) {
+            mkdir(folder, 0755);
+        }
         const char* code = std::getenv("MORVEK_FAKE_RENDER_ERROR");
         return code ? static_cast<PF_Err>(std::atoi(code)) : PF_Err_NONE;
     }

@@ -1,0 +1,69 @@
+// Memory budget of morvek-render; see MemoryBudget.h.
+#include "MemoryBudget.h"
+
+#include "HostImage.h"
+
+#include <cstdio>
+#include <fstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace MorvekRender {
+
+namespace {
+
+std::uint64_t physicalMemory() {
+#ifdef _WIN32
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? static_cast<std::uint64_t>(status.ullTotalPhys) : 0;
+#else
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    std::uint64_t total = pages > 0 && pageSize > 0 ? static_cast<std::uint64_t>(pages) * pageSize : 0;
+    // A container's limit (cgroup v2); "max" means none.
+    std::ifstream group("/sys/fs/cgroup/memory.max");
+    unsigned long long limit = 0;
+    if (group >> limit && limit > 0 && (total == 0 || limit < total)) {
+        total = limit;
+    }
+    return total;
+#endif
+}
+
+} // namespace
+
+std::uint64_t defaultMemoryLimit() {
+    const std::uint64_t total = physicalMemory();
+    return total > 0 ? total / 2 : std::uint64_t(2) << 30;
+}
+
+double renderMemory(int width, int height, int depth, std::size_t passThroughBytes, bool rawInput) {
+    const double pixels = static_cast<double>(width) * static_cast<double>(height);
+    const double frame = pixels * static_cast<double>(pixelBytes(depth));
+    // Four frames: the one read, the host's input and output worlds (rows
+    // padded to 64 bytes), the one written back; two blocks of rows of at
+    // most 8 MiB each for the file's reader and writer.
+    const double worldPadding = 2.0 * 64.0 * static_cast<double>(height);
+    const double blocks = 2.0 * 8.0 * 1024.0 * 1024.0;
+    return 4.0 * frame + worldPadding + pixels * static_cast<double>(passThroughBytes) + blocks +
+           (rawInput ? frame : 0.0);
+}
+
+std::string sizeText(double bytes) {
+    static const char* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    int unit = 0;
+    while (bytes >= 1024.0 && unit < 6) {
+        bytes /= 1024.0;
+        ++unit;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+    return text;
+}
+
+} // namespace MorvekRender
