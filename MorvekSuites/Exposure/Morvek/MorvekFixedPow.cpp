@@ -54,14 +54,6 @@ __attribute__((target("avx2,fma"))) std::ptrdiff_t applyAvx2(const FixedPow& pow
 
 } // namespace
 
-bool FixedPow::vectorAvailable() {
-#ifdef MORVEK_FIXEDPOW_LANES
-    return hasAvx2();
-#else
-    return false;
-#endif
-}
-
 FixedPow::FixedPow(float exponent) : y(exponent) {
     const double yd = y;
     if (!(std::fabs(yd) <= kMaxExponent)) {

@@ -2,7 +2,7 @@
 // that keep their values in registers: FixedPow::apply, and the float pixel
 // rows, which take the powers of a pixel's channels between loading and
 // storing it. Only for x86-64 code that runs after checking the processor
-// for AVX2 and FMA (FixedPow::vectorAvailable).
+// for AVX2 and FMA.
 #ifndef MORVEK_MORVEKFIXEDPOWLANES_H
 #define MORVEK_MORVEKFIXEDPOWLANES_H
 
