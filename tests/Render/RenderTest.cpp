@@ -1,7 +1,7 @@
 // Whole frames through the loaded module and the stand-in host: smart
 // pre-render then smart render at every depth, compared pixel for pixel with
-// the colour converter applied directly; thread counts; the pre-render data
-// handle; every failure of the two steps; balance over a long session.
+// the colour converter applied directly; thread counts; the pre-render data;
+// every failure of the two steps; balance over a long session.
 #include "MorvekExposure.h"
 #include "Session.h"
 
@@ -259,8 +259,9 @@ TEST_F(Render, DefaultSlidersLeaveIntegerPixelsUnchanged) {
 }
 
 // Values typed beyond the slider range (but within the valid range) travel
-// through the 16-byte handle unchanged, exposure first.
-TEST_F(Render, SliderValuesTravelThroughThePreRenderHandle) {
+// in the 16-byte pre-render data unchanged, exposure first; the data stays
+// the host's to free through the deleter pre-render registered.
+TEST_F(Render, SliderValuesTravelInThePreRenderData) {
     World in(10, 6, PF_PixelFormat_ARGB32, 0);
     World out(10, 6, PF_PixelFormat_ARGB32, 0);
     fillRandom(in, 12);
@@ -268,19 +269,17 @@ TEST_F(Render, SliderValuesTravelThroughThePreRenderHandle) {
     session->setSlider(2, 9.25);
     auto frame = host().beginFrame(session->effect(), &in, &out);
     ASSERT_EQ(session->preRender(*frame), PF_Err_NONE);
-    const auto handle = static_cast<PF_Handle>(frame->preRenderExtra().output->pre_render_data);
-    ASSERT_NE(handle, nullptr);
-    ASSERT_EQ(host().handleSize(handle), 16u);
+    const PF_PreRenderOutput& o = *frame->preRenderExtra().output;
+    ASSERT_NE(o.pre_render_data, nullptr);
+    ASSERT_NE(o.delete_pre_render_data_func, nullptr);
     double stored[2];
-    std::memcpy(stored, host().handleData(handle), sizeof(stored));
+    std::memcpy(stored, o.pre_render_data, sizeof(stored));
     EXPECT_EQ(stored[0], 7.5);
     EXPECT_EQ(stored[1], 9.25);
     EXPECT_EQ(host().checkedOutParams(), 0);
 
     frame->passPreRenderData();
     ASSERT_EQ(session->smartRender(*frame), PF_Err_NONE);
-    // The render step gave the handle back once it had read it.
-    EXPECT_FALSE(host().isLiveHandle(handle));
     frame->finish();
     EXPECT_TRUE(convertedFrom(in, out, 7.5, 9.25));
     EXPECT_TRUE(host().leaks().clean()) << host().leaks().describe();
@@ -308,7 +307,7 @@ TEST_F(Render, PreRenderAsksForTheInputAndMergesItsRectangles) {
         // An empty output rectangle takes the checkout's rectangles as they are.
         const PF_PreRenderOutput& o = *frame->preRenderExtra().output;
         EXPECT_FALSE(o.result_rect.left >= o.result_rect.right || o.result_rect.top >= o.result_rect.bottom);
-        EXPECT_EQ(o.delete_pre_render_data_func, nullptr);
+        EXPECT_NE(o.delete_pre_render_data_func, nullptr);
         frame->passPreRenderData();
         ASSERT_EQ(session->smartRender(*frame), PF_Err_NONE);
     }
@@ -347,19 +346,9 @@ void failCall(standin::Session& s, const char* call, PF_Err code, long occurrenc
 TEST_F(Render, EveryFailureReturnsItsCodeAndLeavesTheOutputAlone) {
     const std::vector<Failure> failures = {
         {"no broker", [](standin::Session& s) { s.setBrokerAvailable(false); }, PF_Err_BAD_CALLBACK_PARAM},
-        {"no handle suite", [](standin::Session& s) { s.host().withholdSuite("PF Handle Suite", 2); },
-         PF_Err_BAD_CALLBACK_PARAM},
-        {"no handle", [](standin::Session& s) { s.host().nullResult("PF Handle Suite 2/host_new_handle"); },
-         PF_Err_OUT_OF_MEMORY},
-        {"pre-render lock refused",
-         [](standin::Session& s) { s.host().nullResult("PF Handle Suite 2/host_lock_handle", 1); },
-         PF_Err_OUT_OF_MEMORY},
         {"exposure checkout", [](standin::Session& s) { failCall(s, "inter.checkout_param", 513, 1); }, 513},
         {"gamma checkout", [](standin::Session& s) { failCall(s, "inter.checkout_param", 518, 2); }, 518},
         {"layer checkout", [](standin::Session& s) { failCall(s, "PreRender/checkout_layer", 517); }, 517},
-        {"render lock refused",
-         [](standin::Session& s) { s.host().nullResult("PF Handle Suite 2/host_lock_handle", 2); },
-         PF_Err_BAD_CALLBACK_PARAM},
         {"input pixels", [](standin::Session& s) { failCall(s, "SmartRender/checkout_layer_pixels", 515); }, 515},
         {"output world", [](standin::Session& s) { failCall(s, "SmartRender/checkout_output", 514); }, 514},
         {"no world suite", [](standin::Session& s) { s.host().withholdSuite("PF World Suite", 2); },
@@ -387,7 +376,6 @@ TEST_F(Render, EveryFailureReturnsItsCodeAndLeavesTheOutputAlone) {
             EXPECT_TRUE(session->lastReport().clean()) << f.name << ": " << session->lastReport().describe();
 
             host().clearFaults();
-            host().withholdSuite("PF Handle Suite", 2, false);
             host().withholdSuite("PF World Suite", 2, false);
             host().withholdSuite("AEGP Iterate Suite", 1, false);
             host().withholdSuite("PF Iterate8 Suite", 1, false);
@@ -396,6 +384,19 @@ TEST_F(Render, EveryFailureReturnsItsCodeAndLeavesTheOutputAlone) {
             ASSERT_EQ(session->renderFrame(in, out), PF_Err_NONE) << "after " << f.name;
             EXPECT_TRUE(convertedFrom(in, out, 2.0, 1.0)) << "after " << f.name;
         }
+    }
+}
+
+// A host that passes no extra record, or one without its parts, gets 516
+// from either step instead of a crash.
+TEST_F(Render, MissingExtraRecordsAreRefused) {
+    PF_PreRenderExtra pre{};
+    PF_SmartRenderExtra smart{};
+    for (void* extra : {static_cast<void*>(nullptr), static_cast<void*>(&pre)}) {
+        EXPECT_EQ(session->command(PF_Cmd_SMART_PRE_RENDER, extra), PF_Err_BAD_CALLBACK_PARAM);
+    }
+    for (void* extra : {static_cast<void*>(nullptr), static_cast<void*>(&smart)}) {
+        EXPECT_EQ(session->command(PF_Cmd_SMART_RENDER, extra), PF_Err_BAD_CALLBACK_PARAM);
     }
 }
 
