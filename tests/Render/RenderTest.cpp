@@ -243,6 +243,50 @@ TEST_P(RenderAtDepth, ZeroSizedOutputDoesNoWork) {
     }
 }
 
+// The call orders a real host uses. In each, the host frees every pre-render
+// data it was handed exactly once, through the deleter pre-render registered,
+// after render when render runs; nothing is left behind, and an output that
+// no render reached is untouched.
+TEST_P(RenderAtDepth, EveryCallOrderFreesEachPreRenderDataOnce) {
+    struct Case {
+        standin::CallOrder order;
+        int preRenders;
+        bool renders;
+    };
+    const Case cases[] = {
+        {standin::CallOrder::PreRenderThenRender, 1, true},
+        {standin::CallOrder::PreRenderOnly, 1, false},
+        {standin::CallOrder::PreRenderTwiceThenRender, 2, true},
+        {standin::CallOrder::RenderAbandoned, 1, false},
+    };
+    World in(9, 7, format(), 16);
+    fillRandom(in, 31);
+    session->setSlider(1, 1.5);
+    session->setSlider(2, 0.8);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.order));
+        World out(9, 7, format(), 0);
+        out.fillBytes(0x5A);
+        const std::vector<std::uint8_t> before = bytesOf(out);
+        FrameOptions options;
+        options.threads = 2;
+        ASSERT_EQ(session->runFrame(in, out, c.order, options), PF_Err_NONE);
+        if (c.renders) {
+            EXPECT_TRUE(convertedFrom(in, out, 1.5, 0.8));
+        } else {
+            EXPECT_EQ(bytesOf(out), before);
+        }
+        const auto& data = session->lastPreRenderData();
+        ASSERT_EQ(data.size(), static_cast<std::size_t>(c.preRenders));
+        for (const standin::Frame::PreRenderData& d : data) {
+            EXPECT_NE(d.deleter, nullptr);
+            EXPECT_TRUE(d.deleted);
+            EXPECT_EQ(d.deletedAfterRender, c.renders);
+        }
+        EXPECT_TRUE(session->reportsClean()) << session->firstLeak();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, RenderAtDepth, ::testing::Values(8, 16, 32),
                          [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "bit"; });
 
