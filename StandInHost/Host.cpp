@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -12,6 +13,7 @@ namespace standin {
 namespace {
 
 thread_local Host* tl_current = nullptr;
+thread_local CommandRef tl_command;
 
 // Live hosts in creation order, for threads without a scope.
 std::mutex g_hostsMu;
@@ -19,7 +21,91 @@ std::vector<Host*> g_hosts;
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
+std::string pointerText(const void* p) {
+    std::ostringstream os;
+    os << p;
+    return os.str();
+}
+
 } // namespace
+
+// ---- Commands and call records ---------------------------------------------
+
+std::string commandName(PF_Cmd cmd) {
+    const char* name = nullptr;
+    switch (cmd) {
+    case PF_Cmd_ABOUT:
+        name = "About";
+        break;
+    case PF_Cmd_GLOBAL_SETUP:
+        name = "GlobalSetup";
+        break;
+    case PF_Cmd_GLOBAL_SETDOWN:
+        name = "GlobalSetdown";
+        break;
+    case PF_Cmd_PARAMS_SETUP:
+        name = "ParamsSetup";
+        break;
+    case PF_Cmd_RENDER:
+        name = "Render";
+        break;
+    case PF_Cmd_SMART_PRE_RENDER:
+        name = "SmartPreRender";
+        break;
+    case PF_Cmd_SMART_RENDER:
+        name = "SmartRender";
+        break;
+    default:
+        return "command " + std::to_string(cmd);
+    }
+    return std::string(name) + " (command " + std::to_string(cmd) + ")";
+}
+
+CommandRef currentCommand() {
+    return tl_command;
+}
+
+CommandScope::CommandScope(const CommandRef& command) : previous_(tl_command) {
+    tl_command = command;
+}
+
+CommandScope::~CommandScope() {
+    tl_command = previous_;
+}
+
+void addRect(CallArgs& args, const char* prefix, const PF_LRect* rect) {
+    if (!rect) {
+        return;
+    }
+    const std::string p(prefix);
+    args.emplace_back(p + ".left", rect->left);
+    args.emplace_back(p + ".top", rect->top);
+    args.emplace_back(p + ".right", rect->right);
+    args.emplace_back(p + ".bottom", rect->bottom);
+}
+
+bool HostCall::has(const std::string& key) const {
+    return std::any_of(args.begin(), args.end(), [&](const auto& a) { return a.first == key; });
+}
+
+long long HostCall::arg(const std::string& key) const {
+    for (const auto& a : args) {
+        if (a.first == key) {
+            return a.second;
+        }
+    }
+    throw std::out_of_range(name + " has no argument \"" + key + "\"");
+}
+
+std::string HostCall::describe() const {
+    std::ostringstream os;
+    os << name << "(";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        os << (i ? ", " : "") << args[i].first << "=" << args[i].second;
+    }
+    os << ") " << (command.empty() ? std::string("outside any command") : "in " + command);
+    return os.str();
+}
 
 // ---- TimeKey ------------------------------------------------------------
 
@@ -35,8 +121,14 @@ bool TimeKey::operator==(const TimeKey& o) const {
 
 bool LeakReport::clean() const {
     return unreleasedSuites.empty() && liveHandles == 0 && liveWorlds == 0 && checkedOutParams == 0 &&
-           liveEffectRefs == 0 && liveStreams == 0 && liveStreamValues == 0 && misuse.empty();
+           liveEffectRefs == 0 && liveStreams == 0 && liveStreamValues == 0 && lockedOnReturn.empty() && misuse.empty();
 }
+
+namespace {
+std::string madeByText(const std::string& madeBy) {
+    return madeBy.empty() ? std::string("made outside any command") : "made by " + madeBy;
+}
+} // namespace
 
 std::string LeakReport::describe() const {
     std::ostringstream os;
@@ -44,17 +136,31 @@ std::string LeakReport::describe() const {
         os << "suite \"" << s.name << "\" " << s.version << ": acquired " << s.acquired << ", released " << s.released
            << "\n";
     }
+    for (const LiveHandle& h : handles) {
+        os << "live handle " << static_cast<const void*>(h.handle) << " (" << h.size << " bytes), "
+           << madeByText(h.madeBy);
+        if (h.locks) {
+            os << ", still locked " << h.locks << " time(s)";
+        }
+        os << "\n";
+    }
+    if (liveHandles > static_cast<long>(handles.size())) {
+        os << liveHandles - static_cast<long>(handles.size()) << " further live handle(s)\n";
+    }
     auto count = [&os](const char* what, long n) {
         if (n) {
             os << n << " " << what << "\n";
         }
     };
-    count("live handle(s)", liveHandles);
     count("live world(s)", liveWorlds);
     count("checked-out parameter(s)", checkedOutParams);
     count("live effect reference(s)", liveEffectRefs);
     count("live stream(s)", liveStreams);
     count("live stream value(s)", liveStreamValues);
+    for (const LockedHandle& h : lockedOnReturn) {
+        os << h.lockedBy << " returned with handle " << static_cast<const void*>(h.handle) << " (" << h.size
+           << " bytes, " << madeByText(h.madeBy) << ") locked " << h.locks << " time(s)\n";
+    }
     for (const std::string& m : misuse) {
         os << "misuse: " << m << "\n";
     }
@@ -63,11 +169,11 @@ std::string LeakReport::describe() const {
 
 // ---- Host::Impl helpers ----------------------------------------------------
 
-std::optional<FaultRule> Host::Impl::enter(const std::string& call) {
+std::optional<FaultRule> Host::Impl::enter(const std::string& call, CallArgs args) {
     Lock lock(mu);
     const long n = ++counts[call];
     if (recording) {
-        log.push_back(call);
+        log.push_back(HostCall{call, currentCommand().name(), std::move(args)});
     }
     for (const FaultRule& r : rules) {
         if (r.call == call && (r.occurrence == 0 || r.occurrence == n)) {
@@ -76,6 +182,22 @@ std::optional<FaultRule> Host::Impl::enter(const std::string& call) {
         }
     }
     return std::nullopt;
+}
+
+void Host::Impl::commandReturned(const CommandRef& command) {
+    Lock lock(mu);
+    for (auto& [h, rec] : handles) {
+        auto it = rec->locksBy.find(command.serial);
+        if (it == rec->locksBy.end()) {
+            continue;
+        }
+        if (it->second > 0) {
+            lockedOnReturn.push_back(LockedHandle{static_cast<PF_Handle>(const_cast<void*>(h)), rec->size, rec->madeBy,
+                                                  command.name(), it->second});
+        }
+        // The locks stay on the handle; they are reported once.
+        rec->locksBy.erase(it);
+    }
 }
 
 HandleRec* Host::Impl::handle(const void* h) const {
@@ -196,16 +318,26 @@ void Host::forgetTextBuffer(char* buffer) {
 PF_Err Host::callEntry(PF_EntryPointFunc entry, PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[],
                        PF_LayerDef* output, void* extra) {
     Scope scope(*this);
+    CommandRef command;
+    {
+        Lock lock(impl_->mu);
+        command.serial = ++impl_->nextCommand;
+    }
+    command.cmd = cmd;
     if (out) {
         registerTextBuffer(out->return_msg, sizeof(out->return_msg));
     }
     PF_Err err = PF_Err_NONE;
-    try {
-        err = entry(cmd, in, out, params, output, extra);
-    } catch (...) {
-        noteMisuse("an exception left EntryPointFunc (command " + std::to_string(cmd) + ")");
-        err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    {
+        CommandScope commandScope(command);
+        try {
+            err = entry(cmd, in, out, params, output, extra);
+        } catch (...) {
+            noteMisuse("an exception left EntryPointFunc in " + commandName(cmd));
+            err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+        }
     }
+    impl_->commandReturned(command);
     if (out) {
         forgetTextBuffer(out->return_msg);
     }
@@ -278,7 +410,25 @@ long Host::faultsFired() const {
 
 std::vector<std::string> Host::calls() const {
     Lock lock(impl_->mu);
+    std::vector<std::string> names;
+    names.reserve(impl_->log.size());
+    for (const HostCall& c : impl_->log) {
+        names.push_back(c.name);
+    }
+    return names;
+}
+
+std::vector<HostCall> Host::callRecords() const {
+    Lock lock(impl_->mu);
     return impl_->log;
+}
+
+std::vector<HostCall> Host::callRecords(const std::string& name) const {
+    Lock lock(impl_->mu);
+    std::vector<HostCall> out;
+    std::copy_if(impl_->log.begin(), impl_->log.end(), std::back_inserter(out),
+                 [&](const HostCall& c) { return c.name == name; });
+    return out;
 }
 
 void Host::clearCalls() {
@@ -378,9 +528,16 @@ LeakReport Host::leaks() const {
     }
     for (const auto& [h, rec] : impl_->handles) {
         if (!impl_->held.count(h)) {
-            ++r.liveHandles;
+            r.handles.push_back(
+                LiveHandle{static_cast<PF_Handle>(const_cast<void*>(h)), rec->size, rec->madeBy, rec->locks});
         }
     }
+    // In the order of their making would need a clock; by address is at least
+    // the same from one report to the next.
+    std::sort(r.handles.begin(), r.handles.end(),
+              [](const LiveHandle& a, const LiveHandle& b) { return a.handle < b.handle; });
+    r.liveHandles = static_cast<long>(r.handles.size());
+    r.lockedOnReturn = impl_->lockedOnReturn;
     r.liveWorlds = liveWorlds();
     r.checkedOutParams = checkedOutParams();
     r.liveEffectRefs = liveEffectRefs();
@@ -400,19 +557,6 @@ void Host::holdHandle(PF_Handle handle) {
 void Host::releaseHold(PF_Handle handle) {
     Lock lock(impl_->mu);
     impl_->held.erase(handle);
-}
-
-void Host::disposeHandle(PF_Handle handle) {
-    Lock lock(impl_->mu);
-    impl_->held.erase(handle);
-    if (impl_->handles.erase(handle)) {
-        ++impl_->reclaimed;
-    }
-}
-
-long Host::reclaimedHandles() const {
-    Lock lock(impl_->mu);
-    return impl_->reclaimed;
 }
 
 bool Host::isLiveHandle(PF_Handle handle) const {
@@ -445,6 +589,7 @@ void Host::noteMisuse(const std::string& what) {
 void Host::clearMisuse() {
     Lock lock(impl_->mu);
     impl_->misuse.clear();
+    impl_->lockedOnReturn.clear();
 }
 
 // ---- Records ---------------------------------------------------------------
@@ -581,6 +726,16 @@ StreamKind Effect::streamKind(int index) const {
     return s ? s->kind : StreamKind::OneD;
 }
 
+void Effect::setLayerStart(TimeKey start) {
+    Lock lock(host_->impl().mu);
+    impl_->layerStart = start;
+}
+
+TimeKey Effect::layerStart() const {
+    Lock lock(host_->impl().mu);
+    return impl_->layerStart;
+}
+
 void Effect::setInputLayer(World* world) {
     Lock lock(host_->impl().mu);
     impl_->layerAll = world;
@@ -656,35 +811,74 @@ Frame::~Frame() {
     }
 }
 
-void Frame::passPreRenderData() {
-    smartIn_.pre_render_data = preOut_.pre_render_data;
-    if (preOut_.pre_render_data && !heldPreRenderData_) {
-        heldPreRenderData_ = preOut_.pre_render_data;
-        host_->holdHandle(static_cast<PF_Handle>(heldPreRenderData_));
+void Frame::preRenderStarting() {
+    if (preRenderCalls_++ > 0) {
+        preOut_ = PF_PreRenderOutput{};
     }
 }
 
-void Frame::finish(bool renderFailed) {
+void Frame::preRenderReturned(PF_Err result) {
+    if (preOut_.pre_render_data == nullptr) {
+        return;
+    }
+    for (const PreRenderData& d : handed_) {
+        if (d.data == preOut_.pre_render_data) {
+            host_->noteMisuse("SmartPreRender handed the host pre-render data " + pointerText(d.data) +
+                              " that an earlier pre-render of the frame had handed it");
+            return;
+        }
+    }
+    PreRenderData d;
+    d.data = preOut_.pre_render_data;
+    d.deleter = preOut_.delete_pre_render_data_func;
+    d.preRenderResult = result;
+    handed_.push_back(d);
+    const auto handle = static_cast<PF_Handle>(d.data);
+    if (host_->isLiveHandle(handle)) {
+        host_->holdHandle(handle);
+        held_.push_back(handle);
+    }
+}
+
+void Frame::passPreRenderData() {
+    smartIn_.pre_render_data = handed_.empty() ? nullptr : handed_.back().data;
+}
+
+void Frame::renderReturned(PF_Err) {
+    ++renderCalls_;
+    for (PreRenderData& d : handed_) {
+        if (d.data != nullptr && d.data == smartIn_.pre_render_data) {
+            d.rendered = true;
+        }
+    }
+}
+
+void Frame::finish() {
     if (finished_) {
         return;
     }
     finished_ = true;
-    if (preOut_.delete_pre_render_data_func && preOut_.pre_render_data) {
-        Host::Scope scope(*host_);
-        try {
-            preOut_.delete_pre_render_data_func(preOut_.pre_render_data);
-        } catch (...) {
-            host_->noteMisuse("an exception left delete_pre_render_data_func");
+    for (PreRenderData& d : handed_) {
+        if (d.deleter) {
+            Host::Scope scope(*host_);
+            const CommandScope outsideCommands{CommandRef{}};
+            try {
+                d.deleter(d.data);
+            } catch (...) {
+                host_->noteMisuse("an exception left delete_pre_render_data_func");
+            }
+            d.deleted = true;
+            d.deletedAfterRender = renderCalls_ > 0;
+        } else if (!d.rendered && !host_->isLiveHandle(static_cast<PF_Handle>(d.data))) {
+            host_->noteMisuse("pre-render data " + pointerText(d.data) +
+                              " came without delete_pre_render_data_func and reached no render step: nothing "
+                              "can free it");
         }
     }
-    if (heldPreRenderData_) {
-        PF_Handle h = static_cast<PF_Handle>(heldPreRenderData_);
+    for (PF_Handle h : held_) {
         host_->releaseHold(h);
-        if (renderFailed && host_->isLiveHandle(h)) {
-            host_->disposeHandle(h);
-        }
-        heldPreRenderData_ = nullptr;
     }
+    held_.clear();
     Lock lock(host_->impl().mu);
     checkouts_.clear();
 }

@@ -12,6 +12,33 @@
 //   - catches every exception, turning it into an error code,
 //   - counts what it hands out, so that leaks can be reported (Host::leaks).
 //
+// The host never repairs what a module leaves behind: nothing it handed out
+// is taken back behind the module's back. A handle still alive after the
+// command that owned it, locked or not, is reported as a leak of the command
+// that made it; a handle left locked when a command returns is reported
+// with that command (LeakReport). Global data lives from GlobalSetup to
+// GlobalSetdown and pre-render data to the end of its frame; only then do
+// they count.
+//
+// Every call is recorded with the command it was made for and its arguments
+// (HostCall), so that a test can assert the times, time steps, time scales,
+// time modes, indices and rectangles a module passed. Arguments by call:
+//   "inter.add_param"                   index
+//   "inter.checkout_param"              index, what_time, time_step, time_scale
+//   "PreRender/checkout_layer"          index, checkout_id, what_time, time_step, time_scale,
+//                                       rect.left, rect.top, rect.right, rect.bottom, field,
+//                                       channel_mask, preserve_rgb_of_zero_alpha
+//   "SmartRender/checkout_layer_pixels", "SmartRender/checkin_layer_pixels"   checkout_id
+//   "PF Handle Suite 2/host_new_handle", ".../host_resize_handle"            size
+//   "PF World Suite 1/new_world"        width, height, flags
+//   "PF World Suite 2/PF_NewWorld"      width, height, clear, format
+//   "PF Fill Matte Suite 2/fill", "fill16", "fill_float"                     rect.* (when given)
+//   "utils.copy"                        src_rect.*, dst_rect.* (when given)
+//   "PF Iterate8 Suite 1/iterate_generic"                                    iterations
+//   "AEGP Stream Suite 9/AEGP_GetNewEffectStreamByIndex"                     index
+//   "AEGP Stream Suite 9/AEGP_GetNewStreamValue"   time_mode, time.value, time.scale, pre_expression
+// Other calls carry no recorded arguments.
+//
 // Call names:
 //   "SPBasic/AcquireSuite:<suite name> <version>"   e.g. "SPBasic/AcquireSuite:PF Handle Suite 2"
 //   "SPBasic/ReleaseSuite:<suite name> <version>"
@@ -59,23 +86,66 @@ struct SuiteBalance {
     long released = 0;
 };
 
+// A live handle that nobody holds for the module: a leak of the command
+// that made it.
+struct LiveHandle {
+    PF_Handle handle = nullptr;
+    std::size_t size = 0;
+    std::string madeBy; // commandName() of the command that made it; "" outside any command
+    int locks = 0;      // locks not undone
+};
+
+// A handle still locked when the command that locked it returned.
+struct LockedHandle {
+    PF_Handle handle = nullptr;
+    std::size_t size = 0;
+    std::string madeBy;   // as in LiveHandle
+    std::string lockedBy; // commandName() of the command that returned with it locked
+    int locks = 0;        // locks that command left
+};
+
 // What a module still holds from the host. Handles that the host itself holds
-// (global data between GlobalSetup and GlobalSetdown, pre-render data between
-// the two render steps) are not counted; see Host::holdHandle.
+// (global data between GlobalSetup and GlobalSetdown, pre-render data until
+// the end of its frame) are not counted; see Host::holdHandle.
 struct LeakReport {
     std::vector<SuiteBalance> unreleasedSuites; // acquired != released
-    long liveHandles = 0;
+    long liveHandles = 0;                       // handles.size()
+    std::vector<LiveHandle> handles;
     long liveWorlds = 0; // worlds made through the world suites
     long checkedOutParams = 0;
     long liveEffectRefs = 0;
     long liveStreams = 0;
     long liveStreamValues = 0;
+    // Handles left locked when a command returned (kept until clearMisuse).
+    std::vector<LockedHandle> lockedOnReturn;
     // Invalid handles, worlds, references and the like passed to the host,
-    // double disposals, exceptions thrown into the host. Not leaks, but faults.
+    // double disposals, exceptions thrown into the host, pre-render data
+    // that nothing can free. Not leaks, but faults.
     std::vector<std::string> misuse;
 
     bool clean() const;
     // One line per finding; empty when clean.
+    std::string describe() const;
+};
+
+// "GlobalSetup (command 1)", "SmartPreRender (command 23)", ...; "command N"
+// for a command without a name of its own.
+std::string commandName(PF_Cmd cmd);
+
+// ---- Call records ----------------------------------------------------------
+
+// One call a module made into the host.
+struct HostCall {
+    std::string name;    // the call name (see the header comment)
+    std::string command; // commandName() of the command it was made for; "" outside any command
+    // The recorded arguments, in the call's order (see the header comment).
+    std::vector<std::pair<std::string, long long>> args;
+
+    bool has(const std::string& key) const;
+    // The argument `key`; throws std::out_of_range when the call has none.
+    long long arg(const std::string& key) const;
+    // e.g. "inter.checkout_param(index=1, what_time=7, time_step=2,
+    // time_scale=24) in SmartPreRender (command 23)".
     std::string describe() const;
 };
 
@@ -164,6 +234,14 @@ public:
     AEGP_StreamVal2 valueAt(int index, TimeKey time, bool preExpression = true) const;
     StreamKind streamKind(int index) const;
 
+    // Where the effect's layer starts in composition time (0 by default):
+    // layer time t is composition time t + start. Values and checkouts are
+    // in layer time, as the effect's commands see it; a stream read in
+    // composition time (AEGP_LTimeMode_CompTime) is converted to layer time
+    // first.
+    void setLayerStart(TimeKey start);
+    TimeKey layerStart() const;
+
     // The world that checking out the layer parameter (index 0) yields:
     // one world for all times, or one for a given time. Not owned. A null
     // world makes the checkout succeed without pixels.
@@ -205,7 +283,20 @@ struct FrameOptions {
 
 // The records of one smart-render frame: built by Host::beginFrame, they stay
 // valid until the Frame is destroyed. A test may change any field before
-// calling the module (e.g. null pre_render_data). The Session drives them.
+// calling the module (e.g. null pre_render_data). The Session drives them
+// (Session::preRender, Session::smartRender, Session::finishFrame); code that
+// calls the module itself calls preRenderReturned after each pre-render,
+// passPreRenderData before render and finish at the end.
+//
+// Pre-render data as a host keeps it: every pre-render call may hand the host
+// a pre_render_data with its delete_pre_render_data_func (a failed pre-render
+// too); render gets the latest one; when the frame ends the host calls the
+// deleter once for every data it was handed, whether or not render ran, after
+// render if it did. A data without a deleter is the module's to free: a host
+// handle still alive then is a leak of the command that made it, and any
+// other data that no render step received is reported as misuse, since
+// nothing can free it. A data that a pre-render hands over again (the same
+// pointer twice in one frame) is reported as misuse and deleted once.
 class Frame {
 public:
     ~Frame();
@@ -225,22 +316,43 @@ public:
         PF_ParamIndex index = 0;
         PF_RenderRequest request{};
         TimeKey time;
+        A_long timeStep = 0;
         World* world = nullptr;
     };
     const std::map<A_long, Checkout>& checkouts() const { return checkouts_; }
 
-    // Copies pre_render_data and its deleter from the pre-render output into
-    // the smart-render input (done by Session::renderFrame between the
-    // steps); the host then holds a pre-render handle until finish().
+    // One pre_render_data the host was handed, in the order of the
+    // pre-render calls.
+    struct PreRenderData {
+        void* data = nullptr;
+        PF_DeletePreRenderDataFunc deleter = nullptr;
+        PF_Err preRenderResult = PF_Err_NONE;
+        bool rendered = false; // a render step ran with it as its pre_render_data
+        bool deleted = false;  // the host called its deleter
+        bool deletedAfterRender = false;
+    };
+    const std::vector<PreRenderData>& preRenderData() const { return handed_; }
+    // Pre-render calls and render calls made on this frame so far.
+    int preRenderCalls() const { return preRenderCalls_; }
+    int renderCalls() const { return renderCalls_; }
+
+    // Before a pre-render call: a second call gets a fresh output record, as
+    // from a host that asks again.
+    void preRenderStarting();
+    // After a pre-render call: the host takes what the output record hands
+    // it (a host handle among it is held until finish()).
+    void preRenderReturned(PF_Err result);
+    // Gives the latest pre-render data to the smart-render input.
     void passPreRenderData();
-    // Ends the frame: calls the effect's delete_pre_render_data_func if it
-    // set one, releases the host's hold on the pre-render data and forgets the
-    // checkouts. A pre-render handle still alive afterwards is a leak, except
-    // after a failed render step (`renderFailed`): the module may have lost
-    // the very suite it needed to free it, so the host takes the handle back
-    // and counts it (Host::reclaimedHandles). Safe to call twice; the
-    // destructor calls it.
-    void finish(bool renderFailed = false);
+    // After a render call: the data in the smart-render input counts as
+    // received by render.
+    void renderReturned(PF_Err result);
+    // Ends the frame: calls the deleter of every pre-render data handed
+    // over, releases the host's hold on handles among them and forgets the
+    // checkouts. Nothing is taken back for the module. Safe to call twice;
+    // the destructor calls it.
+    void finish();
+    bool finished() const { return finished_; }
 
     Frame(Host& host, Effect& effect, World* input, World* output, const FrameOptions& options);
 
@@ -261,7 +373,10 @@ private:
     PF_SmartRenderCallbacks smartCb_{};
     PF_SmartRenderExtra smartExtra_{};
     std::map<A_long, Checkout> checkouts_;
-    void* heldPreRenderData_ = nullptr;
+    std::vector<PreRenderData> handed_;
+    std::vector<PF_Handle> held_;
+    int preRenderCalls_ = 0;
+    int renderCalls_ = 0;
     bool finished_ = false;
 };
 
@@ -306,7 +421,9 @@ public:
     // Calls `entry` with this host current and the exception boundary that a
     // real host keeps: an exception leaving the module is recorded as misuse
     // and answered with PF_Err_INTERNAL_STRUCT_DAMAGED. The out record's
-    // return_msg is a registered 256-byte text buffer during the call.
+    // return_msg is a registered 256-byte text buffer during the call. Host
+    // calls made meanwhile, on this thread or the iterate workers, belong to
+    // the command; handles it leaves locked are reported (LeakReport).
     PF_Err callEntry(PF_EntryPointFunc entry, PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[],
                      PF_LayerDef* output, void* extra);
 
@@ -336,8 +453,12 @@ public:
 
     // ---- Call recording
     // Every call made into the host, in order (when recording is on, the
-    // default). clearCalls() also restarts the occurrence counters.
+    // default), by name or with its command and arguments; callRecords(name)
+    // gives the calls of one name. clearCalls() also restarts the occurrence
+    // counters.
     std::vector<std::string> calls() const;
+    std::vector<HostCall> callRecords() const;
+    std::vector<HostCall> callRecords(const std::string& name) const;
     void clearCalls();
     void setRecording(bool on);
     // Occurrences of `call` since the last clearCalls (counted even when
@@ -363,27 +484,24 @@ public:
     long liveStreams() const;
     long liveStreamValues() const;
     long checkedOutParams() const;
-    // What the module holds now (host-held handles excluded).
+    // What the module holds now (host-held handles excluded), with what it
+    // left locked and every misuse so far.
     LeakReport leaks() const;
     // Handles the host keeps on the module's behalf (global data, pre-render
     // data): excluded from leak reports while held. Holding an unknown handle
-    // does nothing.
+    // does nothing. The host never frees a handle itself: one still alive
+    // after its hold is released is the module's leak.
     void holdHandle(PF_Handle handle);
     void releaseHold(PF_Handle handle);
     bool isLiveHandle(PF_Handle handle) const;
-    // Frees a handle the host owns (as a host does with global data whose
-    // GlobalSetdown failed). Unknown handles are ignored.
-    void disposeHandle(PF_Handle handle);
-    // Handles the host took back itself: global data after a failed
-    // GlobalSetdown, pre-render data after a failed render step.
-    long reclaimedHandles() const;
     // Handle access for tests: size and contents of a live handle.
     std::size_t handleSize(PF_Handle handle) const;
     void* handleData(PF_Handle handle) const;
     // Plug-in ids handed out by AEGP_RegisterWithAEGP, with the names given.
     std::vector<std::pair<AEGP_PluginID, std::string>> registrations() const;
     // Records a misuse finding (also used by the trampolines); findings stay
-    // in every leak report until cleared.
+    // in every leak report until cleared. clearMisuse also clears the
+    // handles reported as left locked.
     void noteMisuse(const std::string& what);
     void clearMisuse();
 

@@ -24,7 +24,33 @@ struct HandleRec {
     std::unique_ptr<char[]> data;
     std::size_t size = 0;
     int locks = 0;
+    std::string madeBy;
+    // Outstanding locks by the serial of the command that took them.
+    std::map<long, int> locksBy;
 };
+
+// The command a thread works for: the entry call that the host made, shared
+// with the iterate workers running for it. Serial 0 is outside any command.
+struct CommandRef {
+    long serial = 0;
+    PF_Cmd cmd = -1;
+    std::string name() const { return serial == 0 ? std::string() : commandName(cmd); }
+};
+CommandRef currentCommand();
+class CommandScope {
+public:
+    explicit CommandScope(const CommandRef& command);
+    ~CommandScope();
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+private:
+    CommandRef previous_;
+};
+
+// The arguments a trampoline records with its call.
+using CallArgs = std::vector<std::pair<std::string, long long>>;
+void addRect(CallArgs& args, const char* prefix, const PF_LRect* rect);
 
 struct EffectRefRec {
     Effect* effect = nullptr;
@@ -47,6 +73,7 @@ struct ParamSlot {
 struct Effect::Impl {
     std::vector<ParamSlot> params; // [0] is the input layer
     int added = 0;
+    TimeKey layerStart{0, 1};
     World* layerAll = nullptr;
     std::map<TimeKey, World*> layerAt;
     std::multiset<const PF_ParamDef*> checkedOut;
@@ -71,13 +98,14 @@ struct Host::Impl {
     std::vector<FaultRule> rules;
     long fired = 0;
     bool recording = true;
-    std::vector<std::string> log;
+    std::vector<HostCall> log;
     std::unordered_map<std::string, long> counts;
+    long nextCommand = 0;
 
     // Resources
     std::unordered_map<const void*, std::unique_ptr<HandleRec>> handles;
     std::set<const void*> held;
-    long reclaimed = 0;
+    std::vector<LockedHandle> lockedOnReturn;
     std::unordered_map<const void*, std::unique_ptr<World>> worlds; // by data pointer
     std::unordered_map<const void*, std::unique_ptr<EffectRefRec>> effectRefs;
     std::unordered_map<const void*, std::unique_ptr<StreamRec>> streams;
@@ -98,7 +126,9 @@ struct Host::Impl {
     int lastThreads = 0;
 
     // Records the call and returns the fault to apply, if any.
-    std::optional<FaultRule> enter(const std::string& call);
+    std::optional<FaultRule> enter(const std::string& call, CallArgs args);
+    // After `command` returned: reports the handles it left locked.
+    void commandReturned(const CommandRef& command);
     void misuseLocked(const std::string& what) { misuse.push_back(what); }
 
     HandleRec* handle(const void* h) const;

@@ -42,11 +42,11 @@ PF_Err Session::run(PF_Cmd cmd, PF_InData& in, PF_OutData& out, void* extra, PF_
     return err;
 }
 
-void Session::takeReport(PF_Cmd cmd) {
+void Session::takeReport(const std::string& after) {
     lastReport_ = host_->leaks();
     if (!lastReport_.clean() && allClean_) {
         allClean_ = false;
-        firstLeak_ = "after command " + std::to_string(cmd) + ":\n" + lastReport_.describe();
+        firstLeak_ = "after " + after + ":\n" + lastReport_.describe();
     }
 }
 
@@ -107,13 +107,8 @@ PF_Err Session::globalSetdown() {
     host_->prepareRecords(*effect_, &in, &out);
     in.global_data = globalData_;
     const PF_Err err = run(PF_Cmd_GLOBAL_SETDOWN, in, out, nullptr, nullptr);
-    // After a successful GlobalSetdown, global data still alive is the
-    // module's leak. After a failed one the host takes its handle back, as
-    // the module could not.
-    if (err != PF_Err_NONE && globalData_ && host_->isLiveHandle(globalData_)) {
-        host_->disposeHandle(globalData_);
-        globalData_ = nullptr;
-    }
+    // The host stops holding the global data: if it is still alive, it is
+    // GlobalSetup's leak, whatever GlobalSetdown returned.
     setGlobalData(nullptr);
     takeReport(PF_Cmd_GLOBAL_SETDOWN);
     return err;
@@ -131,32 +126,50 @@ void Session::setGlobalData(PF_Handle handle) {
 
 PF_Err Session::preRender(Frame& frame) {
     frame.inData().global_data = globalData_;
+    frame.preRenderStarting();
     const PF_Err err = run(PF_Cmd_SMART_PRE_RENDER, frame.inData(), frame.outData(), &frame.preRenderExtra(), nullptr);
-    frame.passPreRenderData();
+    frame.preRenderReturned(err);
     takeReport(PF_Cmd_SMART_PRE_RENDER);
     return err;
 }
 
 PF_Err Session::smartRender(Frame& frame) {
     frame.inData().global_data = globalData_;
+    frame.passPreRenderData();
     const PF_Err err = run(PF_Cmd_SMART_RENDER, frame.inData(), frame.outData(), &frame.smartRenderExtra(), nullptr);
-    frame.finish(err != PF_Err_NONE);
+    frame.renderReturned(err);
     takeReport(PF_Cmd_SMART_RENDER);
+    finishFrame(frame);
     return err;
 }
 
+void Session::finishFrame(Frame& frame) {
+    frame.finish();
+    lastPreRenderData_ = frame.preRenderData();
+    takeReport("the end of a frame");
+}
+
 PF_Err Session::renderFrame(World& input, World& output, const FrameOptions& options) {
+    return runFrame(input, output, CallOrder::PreRenderThenRender, options);
+}
+
+PF_Err Session::runFrame(World& input, World& output, CallOrder order, const FrameOptions& options) {
     if (input.format() != output.format()) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     std::unique_ptr<Frame> frame = host_->beginFrame(*effect_, &input, &output, options);
     PF_Err err = preRender(*frame);
-    if (err == PF_Err_NONE) {
-        err = smartRender(*frame);
-    } else {
-        frame->finish();
-        takeReport(PF_Cmd_SMART_PRE_RENDER);
+    if (err == PF_Err_NONE && order == CallOrder::PreRenderTwiceThenRender) {
+        err = preRender(*frame);
     }
+    if (err == PF_Err_NONE && order == CallOrder::RenderAbandoned) {
+        frame->passPreRenderData();
+    }
+    if (err == PF_Err_NONE &&
+        (order == CallOrder::PreRenderThenRender || order == CallOrder::PreRenderTwiceThenRender)) {
+        return smartRender(*frame);
+    }
+    finishFrame(*frame);
     return err;
 }
 

@@ -13,11 +13,18 @@
 //   s.globalSetdown();
 //   EXPECT_TRUE(s.lastReport().clean()) << s.lastReport().describe();
 //
-// After every command the session takes the host's leak report (the global
-// data handle is held by the host between GlobalSetup and GlobalSetdown, the
-// pre-render handle between the two render steps) and keeps it as
-// lastReport(); reportsClean() is false once any command left something
-// behind.
+// After every command, and at the end of every frame, the session takes the
+// host's leak report and keeps it as lastReport(); reportsClean() is false
+// once any of them found something left behind. The host holds the global
+// data between GlobalSetup and GlobalSetdown, and a pre-render handle until
+// the end of its frame; it frees neither: global data still alive after
+// GlobalSetdown, failed or not, is reported as a leak of GlobalSetup.
+//
+// Frames run in the call orders a real host uses (CallOrder): pre-render
+// then render; pre-render alone; two pre-renders then one render; a render
+// abandoned after pre-render. In each the host calls the effect's
+// delete_pre_render_data_func once for every pre-render data it was handed,
+// after render when render ran (Frame).
 //
 // The host records every call by default; for long sessions (thousands of
 // frames) turn that off with host().setRecording(false), which keeps the
@@ -31,8 +38,25 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace standin {
+
+// The orders in which a host calls the two smart-render steps of one frame.
+enum class CallOrder {
+    // Pre-render, then render (if pre-render succeeded); then the host frees
+    // the pre-render data.
+    PreRenderThenRender,
+    // Pre-render alone: the host only wanted the output rectangle, or has
+    // the frame cached.
+    PreRenderOnly,
+    // Pre-render twice (the second with a fresh output record), then one
+    // render with the second call's data.
+    PreRenderTwiceThenRender,
+    // Pre-render, its data given to the render input, and the frame dropped
+    // before render runs (the user moved on).
+    RenderAbandoned,
+};
 
 class Session {
 public:
@@ -72,12 +96,21 @@ public:
     // `input` to `output` (same pixel format, or PF_Err_BAD_CALLBACK_PARAM
     // without calling the module). Returns the first non-zero code.
     PF_Err renderFrame(World& input, World& output, const FrameOptions& options = {});
-    // The two steps on a frame from host().beginFrame(), for tests that
-    // change the records between them. smartRender ends the frame (see
-    // Frame::finish: pre-render data left after a failed render is taken
-    // back by the host and counted in Host::reclaimedHandles).
+    // One frame in `order`; the first non-zero code, or 0. Each step runs
+    // only when the ones before it succeeded; the frame ends either way.
+    PF_Err runFrame(World& input, World& output, CallOrder order, const FrameOptions& options = {});
+    // The steps on a frame from host().beginFrame(), for tests that change
+    // the records between them: preRender may run more than once (the host
+    // keeps each call's data); smartRender passes the latest data to render
+    // and ends the frame after it; finishFrame ends a frame without (further)
+    // render. Ending a frame frees its pre-render data (Frame::finish) and
+    // takes a leak report.
     PF_Err preRender(Frame& frame);
     PF_Err smartRender(Frame& frame);
+    void finishFrame(Frame& frame);
+    // The pre-render data of the most recently ended frame, as the host kept
+    // it (Frame::preRenderData).
+    const std::vector<Frame::PreRenderData>& lastPreRenderData() const { return lastPreRenderData_; }
 
     // ---- Records and state
     // Called with the records right before every command, to tamper with them
@@ -95,12 +128,14 @@ public:
     // ---- Balance
     const LeakReport& lastReport() const { return lastReport_; }
     bool reportsClean() const { return allClean_; }
-    // The first unclean report's description with its command, or "".
+    // The first unclean report's description with its command (or "the end
+    // of a frame"), or "".
     const std::string& firstLeak() const { return firstLeak_; }
 
 private:
     PF_Err run(PF_Cmd cmd, PF_InData& in, PF_OutData& out, void* extra, PF_LayerDef* output);
-    void takeReport(PF_Cmd cmd);
+    void takeReport(const std::string& after);
+    void takeReport(PF_Cmd cmd) { takeReport(commandName(cmd)); }
 
     std::shared_ptr<Module> module_;
     std::unique_ptr<Host> ownHost_;
@@ -110,6 +145,7 @@ private:
     bool brokerAvailable_ = true;
     PF_InData lastIn_{};
     PF_OutData lastOut_{};
+    std::vector<Frame::PreRenderData> lastPreRenderData_;
     LeakReport lastReport_;
     bool allClean_ = true;
     std::string firstLeak_;

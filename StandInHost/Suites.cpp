@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <numeric>
 
 namespace standin {
 
@@ -22,15 +24,16 @@ namespace {
 using Lock = std::lock_guard<std::recursive_mutex>;
 using FaultP = const FaultRule*;
 
-// Runs `body(impl, fault)` for the call `name` on the current host. Without a
-// host, or when anything throws, the answer is `fallback`.
-template <class R, class Body> R guarded(const char* name, R fallback, Body&& body) {
+// Runs `body(impl, fault)` for the call `name` with the arguments `args` on
+// the current host. Without a host, or when anything throws, the answer is
+// `fallback`.
+template <class R, class Body> R guarded(const char* name, CallArgs args, R fallback, Body&& body) {
     Host* host = Host::current();
     if (!host) {
         return fallback;
     }
     try {
-        std::optional<FaultRule> fault = host->impl().enter(name);
+        std::optional<FaultRule> fault = host->impl().enter(name, std::move(args));
         return body(host->impl(), fault ? &*fault : nullptr);
     } catch (const std::exception& e) {
         host->noteMisuse(std::string(name) + ": host failure: " + e.what());
@@ -38,6 +41,10 @@ template <class R, class Body> R guarded(const char* name, R fallback, Body&& bo
         host->noteMisuse(std::string(name) + ": host failure");
     }
     return fallback;
+}
+
+template <class R, class Body> R guarded(const char* name, R fallback, Body&& body) {
+    return guarded(name, CallArgs{}, fallback, std::forward<Body>(body));
 }
 
 // An injected error: the rule's code, or for a NullResult rule on a call
@@ -50,6 +57,31 @@ constexpr PF_Err kBad = PF_Err_BAD_CALLBACK_PARAM;
 
 bool validTime(A_u_long scale) {
     return scale != 0;
+}
+
+// Composition time `comp` as layer time of a layer starting at `start`:
+// comp - start, in the product of the two scales reduced by their common
+// factor. False when the result does not fit a host time.
+bool toLayerTime(TimeKey comp, TimeKey start, TimeKey& layer) {
+    // Far beyond any host time; keeps the exact products below from overflowing.
+    const long double estimate = static_cast<long double>(comp.value) * start.scale -
+                                 static_cast<long double>(start.value) * comp.scale;
+    if (!(estimate > -0x1p62L && estimate < 0x1p62L)) {
+        return false;
+    }
+    const long long value = static_cast<long long>(comp.value) * static_cast<long long>(start.scale) -
+                            static_cast<long long>(start.value) * static_cast<long long>(comp.scale);
+    const unsigned long long scale = static_cast<unsigned long long>(comp.scale) * start.scale;
+    const auto common =
+        static_cast<long long>(std::gcd(static_cast<unsigned long long>(value < 0 ? -value : value), scale));
+    const long long v = common ? value / common : value;
+    const unsigned long long sc = common ? scale / static_cast<unsigned long long>(common) : scale;
+    if (v < std::numeric_limits<A_long>::min() || v > std::numeric_limits<A_long>::max() ||
+        sc > std::numeric_limits<A_u_long>::max()) {
+        return false;
+    }
+    layer = TimeKey{static_cast<A_long>(v), static_cast<A_u_long>(sc)};
+    return true;
 }
 
 // Clips `r` (or the whole world when r is null) to the world's bounds.
@@ -172,21 +204,24 @@ const SPBasicSuite kBroker = {sp_AcquireSuite, sp_ReleaseSuite,    sp_IsEqual,  
 constexpr std::size_t kMaxHandleSize = std::size_t(1) << 31;
 
 PF_Handle h_new(A_u_longlong size) {
-    return guarded<PF_Handle>("PF Handle Suite 2/host_new_handle", nullptr, [&](Host::Impl& h, FaultP f) -> PF_Handle {
-        if (f || size > kMaxHandleSize) {
-            return nullptr;
-        }
-        auto rec = std::make_unique<HandleRec>();
-        rec->data.reset(new (std::nothrow) char[size ? size : 1]());
-        if (!rec->data) {
-            return nullptr;
-        }
-        rec->size = static_cast<std::size_t>(size);
-        Lock lock(h.mu);
-        PF_Handle handle = reinterpret_cast<PF_Handle>(rec.get());
-        h.handles[handle] = std::move(rec);
-        return handle;
-    });
+    const CallArgs args{{"size", static_cast<long long>(size)}};
+    return guarded<PF_Handle>("PF Handle Suite 2/host_new_handle", args, nullptr,
+                              [&](Host::Impl& h, FaultP f) -> PF_Handle {
+                                  if (f || size > kMaxHandleSize) {
+                                      return nullptr;
+                                  }
+                                  auto rec = std::make_unique<HandleRec>();
+                                  rec->madeBy = currentCommand().name();
+                                  rec->data.reset(new (std::nothrow) char[size ? size : 1]());
+                                  if (!rec->data) {
+                                      return nullptr;
+                                  }
+                                  rec->size = static_cast<std::size_t>(size);
+                                  Lock lock(h.mu);
+                                  PF_Handle handle = reinterpret_cast<PF_Handle>(rec.get());
+                                  h.handles[handle] = std::move(rec);
+                                  return handle;
+                              });
 }
 
 void* h_lock(PF_Handle handle) {
@@ -201,6 +236,7 @@ void* h_lock(PF_Handle handle) {
             return nullptr;
         }
         ++rec->locks;
+        ++rec->locksBy[currentCommand().serial];
         return rec->data.get();
     });
 }
@@ -213,6 +249,14 @@ void h_unlock(PF_Handle handle) {
             h.misuseLocked("host_unlock_handle: unknown handle");
         } else if (rec->locks > 0) {
             --rec->locks;
+            // Undoes a lock of this command first, else the oldest other one.
+            auto it = rec->locksBy.find(currentCommand().serial);
+            if (it == rec->locksBy.end()) {
+                it = rec->locksBy.begin();
+            }
+            if (it != rec->locksBy.end() && --it->second == 0) {
+                rec->locksBy.erase(it);
+            }
         }
         return 0;
     });
@@ -245,7 +289,8 @@ A_u_longlong h_size(PF_Handle handle) {
 }
 
 PF_Err h_resize(A_u_longlong size, PF_Handle* handleP) {
-    return guarded<PF_Err>("PF Handle Suite 2/host_resize_handle", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    const CallArgs args{{"size", static_cast<long long>(size)}};
+    return guarded<PF_Err>("PF Handle Suite 2/host_resize_handle", args, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         Lock lock(h.mu);
         HandleRec* rec = handleP ? h.handle(*handleP) : nullptr;
         if (!rec) {
@@ -312,7 +357,8 @@ A_Err it_numThreads(A_long* n) {
 AEGP_IterateSuite1 kIterateSuite1 = {it_numThreads};
 
 PF_Err it_generic(A_long iterations, void* refcon, PF_IterateGenericFunc fn) {
-    return guarded<PF_Err>("PF Iterate8 Suite 1/iterate_generic", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    const CallArgs args{{"iterations", iterations}};
+    return guarded<PF_Err>("PF Iterate8 Suite 1/iterate_generic", args, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         if (!fn || iterations < 0) {
             return kBad;
         }
@@ -329,7 +375,7 @@ PF_Err it_generic(A_long iterations, void* refcon, PF_IterateGenericFunc fn) {
         }
         // The host's lock is not held while the callbacks run: they may call
         // back into the host from every worker.
-        WorkerPool::Result r = pool->run(iterations, refcon, fn);
+        WorkerPool::Result r = pool->run(iterations, refcon, fn, currentCommand());
         Lock lock(h.mu);
         h.lastCounts = r.counts;
         h.lastThreads = r.threadsUsed;
@@ -392,7 +438,8 @@ PF_Err noWorld(FaultP f, PF_EffectWorld* world) {
 }
 
 PF_Err w1_new(PF_ProgPtr ref, A_long width, A_long height, PF_NewWorldFlags flags, PF_EffectWorld* world) {
-    return guarded<PF_Err>("PF World Suite 1/new_world", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    const CallArgs args{{"width", width}, {"height", height}, {"flags", flags}};
+    return guarded<PF_Err>("PF World Suite 1/new_world", args, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         if (f) {
             return noWorld(f, world);
         }
@@ -414,7 +461,8 @@ PF_WorldSuite1 kWorldSuite1 = {w1_new, w1_dispose};
 
 PF_Err w2_new(PF_ProgPtr ref, A_long width, A_long height, PF_Boolean clear, PF_PixelFormat format,
               PF_EffectWorld* world) {
-    return guarded<PF_Err>("PF World Suite 2/PF_NewWorld", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    const CallArgs args{{"width", width}, {"height", height}, {"clear", clear}, {"format", format}};
+    return guarded<PF_Err>("PF World Suite 2/PF_NewWorld", args, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         if (f) {
             return noWorld(f, world);
         }
@@ -462,7 +510,9 @@ template <class P> void writeColor(std::uint8_t* dst, const P& c, bool bgra) {
 
 template <class P>
 PF_Err fillWorld(const char* call, int bits, const P* color, const PF_LRect* rect, PF_EffectWorld* world) {
-    return guarded<PF_Err>(call, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    CallArgs args;
+    addRect(args, "rect", rect);
+    return guarded<PF_Err>(call, std::move(args), kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         if (!color || !world) {
             return kBad;
         }
@@ -542,8 +592,9 @@ A_Err pfi_effect(AEGP_PluginID, PF_ProgPtr ref, AEGP_EffectRefH* effectPH) {
 AEGP_PFInterfaceSuite1 kPFInterfaceSuite1 = {pfi_effect};
 
 A_Err st_streamByIndex(AEGP_PluginID, AEGP_EffectRefH effectH, PF_ParamIndex index, AEGP_StreamRefH* streamPH) {
+    const CallArgs args{{"index", index}};
     return guarded<A_Err>(
-        "AEGP Stream Suite 9/AEGP_GetNewEffectStreamByIndex", kBad, [&](Host::Impl& h, FaultP f) -> A_Err {
+        "AEGP Stream Suite 9/AEGP_GetNewEffectStreamByIndex", args, kBad, [&](Host::Impl& h, FaultP f) -> A_Err {
             if (!streamPH) {
                 return kBad;
             }
@@ -571,28 +622,40 @@ A_Err st_streamByIndex(AEGP_PluginID, AEGP_EffectRefH effectH, PF_ParamIndex ind
 
 A_Err st_newValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_LTimeMode mode, const A_Time* time,
                   A_Boolean preExpression, AEGP_StreamValue2* valueP) {
-    return guarded<A_Err>("AEGP Stream Suite 9/AEGP_GetNewStreamValue", kBad, [&](Host::Impl& h, FaultP f) -> A_Err {
-        Lock lock(h.mu);
-        StreamRec* s = h.stream(streamH);
-        if (!s) {
-            h.misuseLocked("AEGP_GetNewStreamValue: unknown stream");
-            return kBad;
-        }
-        if (!time || !valueP || !validTime(time->scale) ||
-            (mode != AEGP_LTimeMode_LayerTime && mode != AEGP_LTimeMode_CompTime)) {
-            return kBad;
-        }
-        if (f) {
-            return f->kind == FaultKind::Error ? f->code : kBad;
-        }
-        if (!alive(h, s->effect)) {
-            return kBad;
-        }
-        valueP->streamH = streamH;
-        valueP->val = s->effect->valueAt(s->index, TimeKey{time->value, time->scale}, preExpression != 0);
-        h.values.insert(valueP);
-        return PF_Err_NONE;
-    });
+    CallArgs args{{"time_mode", mode}};
+    if (time) {
+        args.emplace_back("time.value", time->value);
+        args.emplace_back("time.scale", time->scale);
+    }
+    args.emplace_back("pre_expression", preExpression);
+    return guarded<A_Err>(
+        "AEGP Stream Suite 9/AEGP_GetNewStreamValue", std::move(args), kBad, [&](Host::Impl& h, FaultP f) -> A_Err {
+            Lock lock(h.mu);
+            StreamRec* s = h.stream(streamH);
+            if (!s) {
+                h.misuseLocked("AEGP_GetNewStreamValue: unknown stream");
+                return kBad;
+            }
+            if (!time || !valueP || !validTime(time->scale) ||
+                (mode != AEGP_LTimeMode_LayerTime && mode != AEGP_LTimeMode_CompTime)) {
+                return kBad;
+            }
+            if (f) {
+                return f->kind == FaultKind::Error ? f->code : kBad;
+            }
+            if (!alive(h, s->effect)) {
+                return kBad;
+            }
+            TimeKey at{time->value, time->scale};
+            if (mode == AEGP_LTimeMode_CompTime && !toLayerTime(at, s->effect->layerStart(), at)) {
+                h.misuseLocked("AEGP_GetNewStreamValue: composition time beyond the range of layer times");
+                return kBad;
+            }
+            valueP->streamH = streamH;
+            valueP->val = s->effect->valueAt(s->index, at, preExpression != 0);
+            h.values.insert(valueP);
+            return PF_Err_NONE;
+        });
 }
 
 A_Err st_setValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2* valueP) {
@@ -666,7 +729,8 @@ AEGP_EffectSuite2 kEffectSuite2 = {ef_dispose};
 // ==== PF_InData callbacks ====================================================
 
 PF_Err cb_addParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDefPtr def) {
-    return guarded<PF_Err>("inter.add_param", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    const CallArgs args{{"index", index}};
+    return guarded<PF_Err>("inter.add_param", args, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         Effect* e = validEffect(h, ref, "inter.add_param");
         if (!e || !def) {
             return kBad;
@@ -707,9 +771,11 @@ PF_Err cb_addParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDefPtr def) {
     });
 }
 
-PF_Err cb_checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long, A_u_long time_scale,
+PF_Err cb_checkoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long time_step, A_u_long time_scale,
                         PF_ParamDef* param) {
-    return guarded<PF_Err>("inter.checkout_param", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    const CallArgs args{
+        {"index", index}, {"what_time", what_time}, {"time_step", time_step}, {"time_scale", time_scale}};
+    return guarded<PF_Err>("inter.checkout_param", args, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         Effect* e = validEffect(h, ref, "inter.checkout_param");
         if (!e || !param || !validTime(time_scale)) {
             return kBad;
@@ -769,7 +835,10 @@ PF_Err cb_checkinParam(PF_ProgPtr ref, PF_ParamDef* param) {
 }
 
 PF_Err cb_copy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRect* src_r, PF_LRect* dst_r) {
-    return guarded<PF_Err>("utils.copy", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    CallArgs args;
+    addRect(args, "src_rect", src_r);
+    addRect(args, "dst_rect", dst_r);
+    return guarded<PF_Err>("utils.copy", std::move(args), kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         validEffect(h, ref, "utils.copy");
         if (!src || !dst) {
             return kBad;
@@ -871,8 +940,19 @@ Frame* frameOf(Host::Impl& h, PF_ProgPtr ref, const char* call) {
 }
 
 PF_Err cb_checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long id, const PF_RenderRequest* req, A_long what_time,
-                        A_long, A_u_long time_scale, PF_CheckoutResult* result) {
-    return guarded<PF_Err>("PreRender/checkout_layer", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+                        A_long time_step, A_u_long time_scale, PF_CheckoutResult* result) {
+    CallArgs args{{"index", index},
+                  {"checkout_id", id},
+                  {"what_time", what_time},
+                  {"time_step", time_step},
+                  {"time_scale", time_scale}};
+    if (req) {
+        addRect(args, "rect", &req->rect);
+        args.emplace_back("field", req->field);
+        args.emplace_back("channel_mask", req->channel_mask);
+        args.emplace_back("preserve_rgb_of_zero_alpha", req->preserve_rgb_of_zero_alpha);
+    }
+    return guarded<PF_Err>("PreRender/checkout_layer", std::move(args), kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         Frame* frame = frameOf(h, ref, "checkout_layer");
         if (!frame || !req || !result || !validTime(time_scale)) {
             return kBad;
@@ -902,6 +982,7 @@ PF_Err cb_checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long id, const PF
         c.index = index;
         c.request = *req;
         c.time = TimeKey{what_time, time_scale};
+        c.timeStep = time_step;
         c.world = w;
         FrameAccess::checkouts(*frame)[id] = c;
         return PF_Err_NONE;
@@ -909,7 +990,8 @@ PF_Err cb_checkoutLayer(PF_ProgPtr ref, PF_ParamIndex index, A_long id, const PF
 }
 
 PF_Err cb_checkoutLayerPixels(PF_ProgPtr ref, A_long id, PF_EffectWorld** pixels) {
-    return guarded<PF_Err>("SmartRender/checkout_layer_pixels", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    const CallArgs args{{"checkout_id", id}};
+    return guarded<PF_Err>("SmartRender/checkout_layer_pixels", args, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         if (!pixels) {
             return kBad;
         }
@@ -934,7 +1016,8 @@ PF_Err cb_checkoutLayerPixels(PF_ProgPtr ref, A_long id, PF_EffectWorld** pixels
 }
 
 PF_Err cb_checkinLayerPixels(PF_ProgPtr ref, A_long id) {
-    return guarded<PF_Err>("SmartRender/checkin_layer_pixels", kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
+    const CallArgs args{{"checkout_id", id}};
+    return guarded<PF_Err>("SmartRender/checkin_layer_pixels", args, kBad, [&](Host::Impl& h, FaultP f) -> PF_Err {
         Frame* frame = frameOf(h, ref, "checkin_layer_pixels");
         if (!frame) {
             return kBad;

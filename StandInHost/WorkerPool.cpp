@@ -1,7 +1,7 @@
 // Worker threads for iterate_generic.
 #include "WorkerPool.h"
 
-#include "Host.h"
+#include "HostImpl.h"
 
 #include <exception>
 #include <set>
@@ -19,6 +19,7 @@ struct WorkerPool::Job {
     A_long done = 0;
     void* refcon = nullptr;
     PF_IterateGenericFunc fn = nullptr;
+    CommandRef command;
     std::vector<PF_Err> errs;
     std::vector<int> counts;
     std::set<std::thread::id> threads;
@@ -48,6 +49,7 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::runOne(Job& job, A_long i, int threadIndex, PF_Err& err, std::string& note) {
+    const CommandScope command(job.command);
     try {
         err = job.fn(job.refcon, threadIndex, i, job.total);
     } catch (const std::exception& e) {
@@ -91,11 +93,13 @@ void WorkerPool::work(int index) {
     }
 }
 
-WorkerPool::Result WorkerPool::run(A_long iterations, void* refcon, PF_IterateGenericFunc fn) {
+WorkerPool::Result WorkerPool::run(A_long iterations, void* refcon, PF_IterateGenericFunc fn,
+                                   const CommandRef& command) {
     Job job;
     job.total = iterations;
     job.refcon = refcon;
     job.fn = fn;
+    job.command = command;
     job.errs.assign(iterations, PF_Err_NONE);
     job.counts.assign(iterations, 0);
 

@@ -15,6 +15,7 @@
 namespace standin {
 
 class Host;
+struct CommandRef;
 
 class WorkerPool {
 public:
@@ -30,9 +31,10 @@ public:
         int threadsUsed = 0;            // distinct threads that ran an index
         std::vector<std::string> notes; // exceptions thrown by the callback
     };
-    // Runs fn for i in 0..iterations-1 and returns when every call is done.
-    // Called from one of this pool's own workers, it runs the indices inline.
-    Result run(A_long iterations, void* refcon, PF_IterateGenericFunc fn);
+    // Runs fn for i in 0..iterations-1 and returns when every call is done;
+    // host calls made by fn belong to `command`. Called from one of this
+    // pool's own workers, it runs the indices inline.
+    Result run(A_long iterations, void* refcon, PF_IterateGenericFunc fn, const CommandRef& command);
 
     int size() const { return static_cast<int>(threads_.size()); }
 

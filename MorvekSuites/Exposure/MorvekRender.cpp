@@ -1,15 +1,18 @@
-// The smart-render pair. Pre-render reads the two sliders into a 16-byte host
-// handle, asks for the input layer and announces the output rectangles; render
-// reads the handle back, gives it up, wraps the input and output worlds and
-// runs the exposure filter over the whole output world on the host's threads.
+// The smart-render pair. Pre-render reads the two sliders into the frame's
+// pre-render data, asks for the input layer and announces the output
+// rectangles; render reads the data back, wraps the input and output worlds
+// and runs the exposure filter over the whole output world on the host's
+// threads.
 //
-// The pre-render handle belongs to this effect from its allocation until the
-// render step has read it: render unlocks and disposes of it right after
-// reading, and pre-render disposes of it itself when it fails after the
-// allocation (the host then never calls render for the frame).
+// The pre-render data belongs to the host from the moment pre-render stores
+// it: the host calls pre-render without render (to learn the output
+// rectangle, for a frame already cached, for a frame the user scrolled past)
+// and may call it more than once before one render, so neither step frees
+// it. The host frees every pre-render data it was handed through
+// DeletePreRenderData, after render when render runs, on a failed
+// pre-render too.
 #include "MorvekRender.h"
 
-#include "AEGP_SuiteHandler.h"
 #include "MorvekExposure.h"
 #include "MorvekFilterMulti.h"
 #include "MorvekGeneral.h"
@@ -18,38 +21,22 @@
 #include "Smart_Utils.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
-// What travels from pre-render to render: exactly two doubles, exposure first.
-constexpr A_u_longlong kPreRenderDataSize = 2 * sizeof(double);
+// What travels from pre-render to render: exactly two doubles, exposure
+// first, then gamma.
+//
+// The host's deleter receives nothing but this pointer, and the module keeps
+// no global state in which to find a suite, so the data is module memory
+// (new[] here, delete[] in the deleter): a host handle could only be given
+// back through the handle suite, which the deleter cannot reach.
+constexpr std::size_t kPreRenderValues = 2;
 
-// Disposes of the pre-render handle on every path out of pre-render unless the
-// frame's data was completely stored; a stored handle is left to render.
-class PreRenderHandleGuard {
-public:
-    PreRenderHandleGuard(PF_HandleSuite2* handles, PF_Handle handle) : handles_(handles), handle_(handle) {}
-    ~PreRenderHandleGuard() {
-        if (handle_ == nullptr) {
-            return;
-        }
-        if (locked_) {
-            handles_->host_unlock_handle(handle_);
-        }
-        handles_->host_dispose_handle(handle_);
-    }
-    PreRenderHandleGuard(const PreRenderHandleGuard&) = delete;
-    PreRenderHandleGuard& operator=(const PreRenderHandleGuard&) = delete;
-
-    void setLocked(bool locked) { locked_ = locked; }
-    // The handle outlives pre-render from here on.
-    void keep() { handle_ = nullptr; }
-
-private:
-    PF_HandleSuite2* handles_;
-    PF_Handle handle_;
-    bool locked_ = false;
-};
+void DeletePreRenderData(void* data) {
+    delete[] static_cast<double*>(data);
+}
 
 // Checks out slider `index` at the command's time, reads its value and checks
 // it back in.
@@ -69,37 +56,26 @@ PF_Err readSlider(PF_InData* in_data, PF_ParamIndex index, double* value) {
 } // namespace
 
 PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtra* extra) {
+    if (extra == nullptr || extra->input == nullptr || extra->output == nullptr || extra->cb == nullptr) {
+        return PF_Err_BAD_CALLBACK_PARAM;
+    }
     PF_RenderRequest request = extra->input->output_request;
-    AEGP_SuiteHandler suites(in_data->pica_basicP);
-    PF_HandleSuite2* handles = suites.HandleSuite2();
 
-    const PF_Handle handle = handles->host_new_handle(kPreRenderDataSize);
-    if (handle == nullptr) {
+    double* const values = new (std::nothrow) double[kPreRenderValues]();
+    if (values == nullptr) {
         return PF_Err_OUT_OF_MEMORY;
     }
-    PreRenderHandleGuard guard(handles, handle);
-    void* memory = handles->host_lock_handle(handle);
-    if (memory == nullptr) {
-        return PF_Err_OUT_OF_MEMORY;
-    }
-    guard.setLocked(true);
-    extra->output->pre_render_data = handle;
+    // The host owns the data from here on, on every path out.
+    extra->output->pre_render_data = values;
+    extra->output->delete_pre_render_data_func = DeletePreRenderData;
 
-    double values[2] = {0.0, 0.0};
     PF_Err err = readSlider(in_data, 1, &values[0]);
     if (err == PF_Err_NONE) {
         err = readSlider(in_data, 2, &values[1]);
     }
     if (err != PF_Err_NONE) {
-        // The host will not call render for this frame: nothing must point at
-        // the handle the guard is about to dispose of.
-        extra->output->pre_render_data = nullptr;
         return err;
     }
-    std::memset(memory, 0, static_cast<std::size_t>(kPreRenderDataSize));
-    std::memcpy(memory, values, sizeof(values));
-    handles->host_unlock_handle(handle);
-    guard.setLocked(false);
 
     request.preserve_rgb_of_zero_alpha = 1;
     PF_CheckoutResult result;
@@ -107,10 +83,8 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
     err = extra->cb->checkout_layer(in_data->effect_ref, 0, 0, &request, in_data->current_time, in_data->time_step,
                                     in_data->time_scale, &result);
     if (err != PF_Err_NONE) {
-        extra->output->pre_render_data = nullptr;
         return err;
     }
-    guard.keep();
 
     UnionLRect(&result.result_rect, &extra->output->result_rect);
     UnionLRect(&result.max_result_rect, &extra->output->max_result_rect);
@@ -118,24 +92,12 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
 }
 
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra) {
-    AEGP_SuiteHandler suites(in_data->pica_basicP);
-    PF_HandleSuite2* handles = suites.HandleSuite2();
-
-    // Read the two values and give the handle up at once, so that no later
-    // failure can leave it behind.
-    const PF_Handle handle = static_cast<PF_Handle>(extra->input->pre_render_data);
-    if (handle == nullptr) {
+    if (extra == nullptr || extra->input == nullptr || extra->cb == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    double values[2] = {0.0, 0.0};
-    const void* memory = handles->host_lock_handle(handle);
-    if (memory != nullptr) {
-        std::memcpy(values, memory, sizeof(values));
-        handles->host_unlock_handle(handle);
-    }
-    handles->host_dispose_handle(handle);
-    extra->input->pre_render_data = nullptr;
-    if (memory == nullptr) {
+    // Read only: the host frees the data after this step.
+    const auto* values = static_cast<const double*>(extra->input->pre_render_data);
+    if (values == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
 

@@ -225,6 +225,13 @@ TEST(BlendEightBit, MultiplyAndDodgeExamples) {
     EXPECT_TRUE(samePixel(Blend::dodge(p8(200, 255, 1, 0), p8(255, 255, 255, 255)), p8(255, 255, 255, 55)));
 }
 
+TEST(BlendEightBit, SoftLightAtSourceHalf) {
+    // Cs = 128 takes e = 128 / Cs = 1, so B = Cd = 30. Destination alpha 128
+    // under an opaque source: ws = 127 * 255, wd = 0, wb = 128 * 255, A = 255;
+    // (128 * 32385 + 30 * 32640) / 255 / 255 = 78.81.
+    EXPECT_TRUE(samePixel(Blend::softlight(p8(128, 30, 30, 30), p8(255, 128, 128, 128)), p8(255, 78, 78, 78)));
+}
+
 TEST(BlendNormal, OpaqueSourceIsReturnedUnchanged) {
     EXPECT_TRUE(samePixel(Blend::normal(p8(77, 1, 2, 3), p8(255, 9, 8, 7)), p8(255, 9, 8, 7)));
     EXPECT_TRUE(samePixel(Blend::normal(p16(77, 1, 2, 3), p16(32768, 9, 8, 7)), p16(32768, 9, 8, 7)));
@@ -248,6 +255,10 @@ TEST(BlendNormal, HalfTransparentSourceOverOpaque) {
     // w = 16384 * 32768 >> 15 = 16384, S = 32768: (10000 + 20000) * 16384 / 32768
     EXPECT_TRUE(samePixel(Blend::normal(p16(32768, 10000, 0, 32768), p16(16384, 20000, 0, 32768)),
                           p16(32768, 15000, 0, 32768)));
+    // w = 31768 * 30000 >> 15 = 953040000 >> 15 = 29084, S = 30084:
+    // (20000 * 29084 + 10000 * 1000) / 30084 = 19667
+    EXPECT_TRUE(
+        samePixel(Blend::normal(p16(30000, 20000, 0, 32768), p16(1000, 10000, 0, 32768)), p16(30084, 19667, 0, 32768)));
 }
 
 TEST(BlendAlphaAdd, AlphasAddUpAndSaturate) {

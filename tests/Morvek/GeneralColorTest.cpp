@@ -162,6 +162,11 @@ TEST(ColorIntArithmetic, ConstructionAndWrappingOperators) {
     EXPECT_EQ(channels(big - one), (Channels{INT_MAX - 1, 4, -6, -1}));
     EXPECT_EQ((big * 2).alpha, -2);
     EXPECT_EQ(channels(ColorInt<int>(7, -7, 8, -8) / 2), (Channels{3, -3, 4, -4}));
+    // The most negative int over -1 wraps to itself; the divisor is read at
+    // run time, where a plain division would trap.
+    volatile int runTime = -1;
+    const int minusOne = runTime;
+    EXPECT_EQ(channels(ColorInt<int>(INT_MIN, INT_MIN, 6, -6) / minusOne), (Channels{INT_MIN, INT_MIN, -6, 6}));
 
     const ColorInt<unsigned int> u(0u, 8u, 9u, 10u);
     EXPECT_EQ((u - ColorInt<unsigned int>(1u, 1u, 1u, 1u)).alpha, UINT_MAX);

@@ -53,6 +53,18 @@ TEST(Vector2d, ConstructionAndMemberwiseOperators) {
     v /= 2;
     EXPECT_EQ(v.x, 5);
     EXPECT_EQ(v.y, -7);
+    // Like the other operators, division wraps at 32 bits: the most negative
+    // int over -1 is itself again. The divisor is read at run time, where a
+    // plain division would trap.
+    volatile int runTime = -1;
+    const int minusOne = runTime;
+    Vector<int> low(INT_MIN, 7);
+    low /= Vector<int>(minusOne, minusOne);
+    EXPECT_EQ(low.x, INT_MIN);
+    EXPECT_EQ(low.y, -7);
+    low /= minusOne;
+    EXPECT_EQ(low.x, INT_MIN);
+    EXPECT_EQ(low.y, 7);
 
     Vector<double> d(1.0, 3.0);
     Vector<double>& ref = (d /= 4.0);

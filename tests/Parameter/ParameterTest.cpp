@@ -138,6 +138,19 @@ TEST_F(ParameterTest, ReadsEachTypeAtTheGivenTimeAfterExpressions) {
     EXPECT_EQ(p.getError(), PF_Err_NONE);
 }
 
+// Times are the layer's own: on a layer that starts two seconds into the
+// composition, half a second of layer time is two and a half seconds of
+// composition time.
+TEST_F(ParameterTest, TimesAreTheLayersOnALayerThatStartsLate) {
+    effect.setLayerStart(TimeKey{2, 1});
+    effect.setValue(kSlider, record(-3.25, 0, 0, 0), kAtKey);
+    effect.setValue(kSlider, record(8.5, 0, 0, 0), TimeKey{-3, 2}); // kAt as composition time
+    Parameter p(kPluginId, &rec.in);
+    double d = 0;
+    p.getParameter(d, kSlider, kAt);
+    EXPECT_EQ(d, -3.25);
+}
+
 TEST_F(ParameterTest, ColourChannelsAreNarrowedToTheNearestFloat) {
     const double third = 1.0 / 3.0;
     const double big = 16777217.0; // 2^24 + 1 lies halfway between two floats: ties go to the even one, 2^24

@@ -208,6 +208,82 @@ TEST(ExposureRows, EverySixteenBitValueInEachChannel) {
     }
 }
 
+// The exposure at gamma 1 whose curve v -> v 1.37035095691681^e first
+// reaches `threshold` at index k: a gain between threshold / k and
+// threshold / (k - 1), in the middle. k = the table's size gives a curve
+// that never does.
+double exposureFirstOverflowingAt(int k, double threshold) {
+    const double gain = 0.5 * (threshold / k + threshold / (k - 1));
+    return std::log(gain) / std::log(1.37035095691681);
+}
+
+int firstAtOrAbove(const std::vector<double>& table, double threshold) {
+    const auto it = std::find_if(table.begin(), table.end(), [&](double v) { return v >= threshold; });
+    return static_cast<int>(it - table.begin());
+}
+
+// Rows in which one colour channel takes each of `values`, with every alpha
+// of `alphas`, after 0 to `shift` - 1 opaque black pixels so that each pixel
+// meets every position of the vector loops' groups.
+template <class P, class C>
+std::vector<P> rowsAround(const std::vector<int>& values, std::initializer_list<C> alphas, int shift) {
+    std::vector<P> pixels;
+    for (int offset = 0; offset < shift; ++offset) {
+        pixels.insert(pixels.end(), static_cast<std::size_t>(offset), P{*(alphas.end() - 1), 0, 0, 0});
+        for (C a : alphas) {
+            for (int v : values) {
+                const auto u = static_cast<C>(v);
+                const auto low = static_cast<C>(v / 3);
+                pixels.push_back(P{a, u, low, 0});
+                pixels.push_back(P{a, low, u, 0});
+                pixels.push_back(P{a, 0, low, u});
+                pixels.push_back(P{a, u, u, u});
+            }
+        }
+    }
+    return pixels;
+}
+
+// Converter and rows for each curve whose first entry at or above
+// `threshold` lies at k = firstK..lastK, each row conversion against the
+// converter over `pixels`, vector and portable loop.
+template <class P, class Convert>
+void sweepFirstOverflow(A_long bpc, double threshold, int firstK, int lastK, const std::vector<P>& pixels,
+                        Convert convert) {
+    for (int k = firstK; k <= lastK; ++k) {
+        const Converter c(param(bpc, exposureFirstOverflowingAt(k, threshold), 1.0));
+        ASSERT_EQ(firstAtOrAbove(c.getTable(), threshold), k);
+        const ExposureRows rows(c);
+        for (bool vector : {true, false}) {
+            expectRowMatches(
+                c, pixels, [&](const P* s, P* d, std::ptrdiff_t n) { convert(rows, c, s, d, n, vector); },
+                std::to_string(8 << bpc) + " bits, first overflow at " + std::to_string(k) +
+                    (vector ? "" : ", portable"));
+        }
+    }
+}
+
+// Curves whose first overflowing entry lies at each index near the top of
+// the table, or nowhere (256, 32769): the vector loops compare whole groups
+// of pixels against that index, and the last index is where a test of "at or
+// above" against "above" differs.
+TEST(ExposureRows, FirstOverflowAtEachIndexNearTheTop) {
+    std::vector<int> values8, values16 = {65535};
+    for (int v = 240; v <= 255; ++v) {
+        values8.push_back(v);
+    }
+    for (int v = 32750; v <= 32769; ++v) {
+        values16.push_back(v);
+    }
+    sweepFirstOverflow(0, 255.5, 250, 256, rowsAround<PF_Pixel, A_u_char>(values8, {0, 1, 128, 254, 255}, 32),
+                       [](const ExposureRows& r, const Converter& c, const PF_Pixel* s, PF_Pixel* d, std::ptrdiff_t n,
+                          bool vector) { r.convert8(c, s, d, n, vector); });
+    sweepFirstOverflow(1, 32768.5, 32760, 32769,
+                       rowsAround<PF_Pixel16, A_u_short>(values16, {0, 1, 16384, 32767, 32768}, 16),
+                       [](const ExposureRows& r, const Converter& c, const PF_Pixel16* s, PF_Pixel16* d,
+                          std::ptrdiff_t n, bool vector) { r.convert16(c, s, d, n, vector); });
+}
+
 // Floats from several families: footage values in 0..1, any bit pattern
 // (negatives, subnormals, infinities and NaNs), values near 1 and the
 // special values themselves.

@@ -1,12 +1,13 @@
 // Whole frames through the loaded module and the stand-in host: smart
 // pre-render then smart render at every depth, compared pixel for pixel with
-// the colour converter applied directly; thread counts; the pre-render data
-// handle; every failure of the two steps; balance over a long session.
+// the colour converter applied directly; thread counts; the pre-render data;
+// every failure of the two steps; balance over a long session.
 #include "MorvekExposure.h"
 #include "Session.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -130,6 +131,10 @@ template <class P> P convertOne(const Converter& c, const P& src) {
     return ::testing::AssertionSuccess();
 }
 
+std::array<A_long, 4> corners(const PF_LRect& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
+
 std::vector<std::uint8_t> bytesOf(const World& w) {
     return std::vector<std::uint8_t>(w.bytes(), w.bytes() + w.byteSize());
 }
@@ -243,6 +248,50 @@ TEST_P(RenderAtDepth, ZeroSizedOutputDoesNoWork) {
     }
 }
 
+// The call orders a real host uses. In each, the host frees every pre-render
+// data it was handed exactly once, through the deleter pre-render registered,
+// after render when render runs; nothing is left behind, and an output that
+// no render reached is untouched.
+TEST_P(RenderAtDepth, EveryCallOrderFreesEachPreRenderDataOnce) {
+    struct Case {
+        standin::CallOrder order;
+        int preRenders;
+        bool renders;
+    };
+    const Case cases[] = {
+        {standin::CallOrder::PreRenderThenRender, 1, true},
+        {standin::CallOrder::PreRenderOnly, 1, false},
+        {standin::CallOrder::PreRenderTwiceThenRender, 2, true},
+        {standin::CallOrder::RenderAbandoned, 1, false},
+    };
+    World in(9, 7, format(), 16);
+    fillRandom(in, 31);
+    session->setSlider(1, 1.5);
+    session->setSlider(2, 0.8);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.order));
+        World out(9, 7, format(), 0);
+        out.fillBytes(0x5A);
+        const std::vector<std::uint8_t> before = bytesOf(out);
+        FrameOptions options;
+        options.threads = 2;
+        ASSERT_EQ(session->runFrame(in, out, c.order, options), PF_Err_NONE);
+        if (c.renders) {
+            EXPECT_TRUE(convertedFrom(in, out, 1.5, 0.8));
+        } else {
+            EXPECT_EQ(bytesOf(out), before);
+        }
+        const auto& data = session->lastPreRenderData();
+        ASSERT_EQ(data.size(), static_cast<std::size_t>(c.preRenders));
+        for (const standin::Frame::PreRenderData& d : data) {
+            EXPECT_NE(d.deleter, nullptr);
+            EXPECT_TRUE(d.deleted);
+            EXPECT_EQ(d.deletedAfterRender, c.renders);
+        }
+        EXPECT_TRUE(session->reportsClean()) << session->firstLeak();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, RenderAtDepth, ::testing::Values(8, 16, 32),
                          [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "bit"; });
 
@@ -259,8 +308,9 @@ TEST_F(Render, DefaultSlidersLeaveIntegerPixelsUnchanged) {
 }
 
 // Values typed beyond the slider range (but within the valid range) travel
-// through the 16-byte handle unchanged, exposure first.
-TEST_F(Render, SliderValuesTravelThroughThePreRenderHandle) {
+// in the 16-byte pre-render data unchanged, exposure first; the data stays
+// the host's to free through the deleter pre-render registered.
+TEST_F(Render, SliderValuesTravelInThePreRenderData) {
     World in(10, 6, PF_PixelFormat_ARGB32, 0);
     World out(10, 6, PF_PixelFormat_ARGB32, 0);
     fillRandom(in, 12);
@@ -268,22 +318,50 @@ TEST_F(Render, SliderValuesTravelThroughThePreRenderHandle) {
     session->setSlider(2, 9.25);
     auto frame = host().beginFrame(session->effect(), &in, &out);
     ASSERT_EQ(session->preRender(*frame), PF_Err_NONE);
-    const auto handle = static_cast<PF_Handle>(frame->preRenderExtra().output->pre_render_data);
-    ASSERT_NE(handle, nullptr);
-    ASSERT_EQ(host().handleSize(handle), 16u);
+    const PF_PreRenderOutput& o = *frame->preRenderExtra().output;
+    ASSERT_NE(o.pre_render_data, nullptr);
+    ASSERT_NE(o.delete_pre_render_data_func, nullptr);
     double stored[2];
-    std::memcpy(stored, host().handleData(handle), sizeof(stored));
+    std::memcpy(stored, o.pre_render_data, sizeof(stored));
     EXPECT_EQ(stored[0], 7.5);
     EXPECT_EQ(stored[1], 9.25);
     EXPECT_EQ(host().checkedOutParams(), 0);
 
     frame->passPreRenderData();
     ASSERT_EQ(session->smartRender(*frame), PF_Err_NONE);
-    // The render step gave the handle back once it had read it.
-    EXPECT_FALSE(host().isLiveHandle(handle));
     frame->finish();
     EXPECT_TRUE(convertedFrom(in, out, 7.5, 9.25));
     EXPECT_TRUE(host().leaks().clean()) << host().leaks().describe();
+}
+
+// Animated sliders are read at the frame's own time, with the host's time
+// step and scale; the input layer is asked for with the same three.
+TEST_F(Render, SlidersAndInputAreReadAtTheFramesTime) {
+    World in(7, 3, PF_PixelFormat_ARGB64, 0);
+    World out(7, 3, PF_PixelFormat_ARGB64, 0);
+    fillRandom(in, 21);
+    const standin::TimeKey at{7, 24};
+    session->setSlider(1, -3.0); // at every other time
+    session->setSlider(1, 1.75, at);
+    session->setSlider(2, 1.6, at);
+    FrameOptions options;
+    options.time = at;
+    options.timeStep = 2;
+    host().clearCalls();
+    ASSERT_EQ(session->renderFrame(in, out, options), PF_Err_NONE);
+    EXPECT_TRUE(convertedFrom(in, out, 1.75, 1.6));
+    const std::vector<standin::HostCall> params = host().callRecords("inter.checkout_param");
+    const std::vector<standin::HostCall> layers = host().callRecords("PreRender/checkout_layer");
+    ASSERT_EQ(params.size(), 2u);
+    ASSERT_EQ(layers.size(), 1u);
+    EXPECT_EQ(params[0].arg("index"), 1);
+    EXPECT_EQ(params[1].arg("index"), 2);
+    for (const standin::HostCall& c : {params[0], params[1], layers[0]}) {
+        SCOPED_TRACE(c.describe());
+        EXPECT_EQ(c.arg("what_time"), 7);
+        EXPECT_EQ(c.arg("time_step"), 2);
+        EXPECT_EQ(c.arg("time_scale"), 24);
+    }
 }
 
 TEST_F(Render, PreRenderAsksForTheInputAndMergesItsRectangles) {
@@ -305,11 +383,12 @@ TEST_F(Render, PreRenderAsksForTheInputAndMergesItsRectangles) {
         EXPECT_EQ(checkout.request.channel_mask, PF_ChannelMask_RED);
         EXPECT_EQ(checkout.request.rect.left, 2);
         EXPECT_EQ(checkout.request.rect.bottom, 8);
-        // An empty output rectangle takes the checkout's rectangles as they are.
+        // An empty output rectangle takes the checkout's rectangles as they
+        // are: the request clipped to the 20 x 10 input, and the whole input.
         const PF_PreRenderOutput& o = *frame->preRenderExtra().output;
-        EXPECT_FALSE(o.result_rect.left >= o.result_rect.right || o.result_rect.top >= o.result_rect.bottom);
-        EXPECT_EQ(o.delete_pre_render_data_func, nullptr);
-        frame->passPreRenderData();
+        EXPECT_EQ(corners(o.result_rect), corners(PF_LRect{2, 3, 12, 8}));
+        EXPECT_EQ(corners(o.max_result_rect), corners(PF_LRect{0, 0, 20, 10}));
+        EXPECT_NE(o.delete_pre_render_data_func, nullptr);
         ASSERT_EQ(session->smartRender(*frame), PF_Err_NONE);
     }
     {
@@ -319,14 +398,8 @@ TEST_F(Render, PreRenderAsksForTheInputAndMergesItsRectangles) {
         frame->preRenderExtra().output->max_result_rect = PF_LRect{30, 30, 40, 40};
         ASSERT_EQ(session->preRender(*frame), PF_Err_NONE);
         const PF_PreRenderOutput& o = *frame->preRenderExtra().output;
-        EXPECT_EQ(o.result_rect.left, -5);
-        EXPECT_EQ(o.result_rect.top, -4);
-        EXPECT_GE(o.result_rect.right, 12);
-        EXPECT_GE(o.result_rect.bottom, 8);
-        EXPECT_EQ(o.max_result_rect.right, 40);
-        EXPECT_EQ(o.max_result_rect.bottom, 40);
-        EXPECT_LE(o.max_result_rect.left, 2);
-        frame->passPreRenderData();
+        EXPECT_EQ(corners(o.result_rect), corners(PF_LRect{-5, -4, 12, 8}));
+        EXPECT_EQ(corners(o.max_result_rect), corners(PF_LRect{0, 0, 40, 40}));
         ASSERT_EQ(session->smartRender(*frame), PF_Err_NONE);
     }
     EXPECT_TRUE(host().leaks().clean()) << host().leaks().describe();
@@ -347,19 +420,9 @@ void failCall(standin::Session& s, const char* call, PF_Err code, long occurrenc
 TEST_F(Render, EveryFailureReturnsItsCodeAndLeavesTheOutputAlone) {
     const std::vector<Failure> failures = {
         {"no broker", [](standin::Session& s) { s.setBrokerAvailable(false); }, PF_Err_BAD_CALLBACK_PARAM},
-        {"no handle suite", [](standin::Session& s) { s.host().withholdSuite("PF Handle Suite", 2); },
-         PF_Err_BAD_CALLBACK_PARAM},
-        {"no handle", [](standin::Session& s) { s.host().nullResult("PF Handle Suite 2/host_new_handle"); },
-         PF_Err_OUT_OF_MEMORY},
-        {"pre-render lock refused",
-         [](standin::Session& s) { s.host().nullResult("PF Handle Suite 2/host_lock_handle", 1); },
-         PF_Err_OUT_OF_MEMORY},
         {"exposure checkout", [](standin::Session& s) { failCall(s, "inter.checkout_param", 513, 1); }, 513},
         {"gamma checkout", [](standin::Session& s) { failCall(s, "inter.checkout_param", 518, 2); }, 518},
         {"layer checkout", [](standin::Session& s) { failCall(s, "PreRender/checkout_layer", 517); }, 517},
-        {"render lock refused",
-         [](standin::Session& s) { s.host().nullResult("PF Handle Suite 2/host_lock_handle", 2); },
-         PF_Err_BAD_CALLBACK_PARAM},
         {"input pixels", [](standin::Session& s) { failCall(s, "SmartRender/checkout_layer_pixels", 515); }, 515},
         {"output world", [](standin::Session& s) { failCall(s, "SmartRender/checkout_output", 514); }, 514},
         {"no world suite", [](standin::Session& s) { s.host().withholdSuite("PF World Suite", 2); },
@@ -387,7 +450,6 @@ TEST_F(Render, EveryFailureReturnsItsCodeAndLeavesTheOutputAlone) {
             EXPECT_TRUE(session->lastReport().clean()) << f.name << ": " << session->lastReport().describe();
 
             host().clearFaults();
-            host().withholdSuite("PF Handle Suite", 2, false);
             host().withholdSuite("PF World Suite", 2, false);
             host().withholdSuite("AEGP Iterate Suite", 1, false);
             host().withholdSuite("PF Iterate8 Suite", 1, false);
@@ -396,6 +458,19 @@ TEST_F(Render, EveryFailureReturnsItsCodeAndLeavesTheOutputAlone) {
             ASSERT_EQ(session->renderFrame(in, out), PF_Err_NONE) << "after " << f.name;
             EXPECT_TRUE(convertedFrom(in, out, 2.0, 1.0)) << "after " << f.name;
         }
+    }
+}
+
+// A host that passes no extra record, or one without its parts, gets 516
+// from either step instead of a crash.
+TEST_F(Render, MissingExtraRecordsAreRefused) {
+    PF_PreRenderExtra pre{};
+    PF_SmartRenderExtra smart{};
+    for (void* extra : {static_cast<void*>(nullptr), static_cast<void*>(&pre)}) {
+        EXPECT_EQ(session->command(PF_Cmd_SMART_PRE_RENDER, extra), PF_Err_BAD_CALLBACK_PARAM);
+    }
+    for (void* extra : {static_cast<void*>(nullptr), static_cast<void*>(&smart)}) {
+        EXPECT_EQ(session->command(PF_Cmd_SMART_RENDER, extra), PF_Err_BAD_CALLBACK_PARAM);
     }
 }
 

@@ -139,6 +139,7 @@ TEST(Effects, PreRenderDataIsHeldBetweenStepsThenDeletedOrReported) {
         auto frame = host.beginFrame(e, &in, &out);
         frame->preRenderExtra().output->pre_render_data = hs->host_new_handle(16);
         frame->preRenderExtra().output->delete_pre_render_data_func = deleteData;
+        frame->preRenderReturned(PF_Err_NONE);
         frame->passPreRenderData();
         EXPECT_EQ(frame->smartRenderExtra().input->pre_render_data, frame->preRenderExtra().output->pre_render_data);
         EXPECT_EQ(host.leaks().liveHandles, 0); // held by the host
@@ -150,7 +151,7 @@ TEST(Effects, PreRenderDataIsHeldBetweenStepsThenDeletedOrReported) {
     {
         auto frame = host.beginFrame(e, &in, &out);
         frame->preRenderExtra().output->pre_render_data = hs->host_new_handle(16);
-        frame->passPreRenderData();
+        frame->preRenderReturned(PF_Err_NONE);
         frame->finish();
         // Nobody gave it back: a leak.
         EXPECT_EQ(host.leaks().liveHandles, 1);

@@ -42,6 +42,8 @@ TEST(IsEdgePixel, RightAndBottomCountAsOutline) {
     EXPECT_TRUE(IsEdgePixel(&r, 10, 5));
     EXPECT_TRUE(IsEdgePixel(&r, 5, 0));
     EXPECT_TRUE(IsEdgePixel(&r, 0, 10));
+    EXPECT_TRUE(IsEdgePixel(&r, 5, 10)); // the bottom edge, away from the corners
+    EXPECT_FALSE(IsEdgePixel(&r, 11, 10));
     EXPECT_FALSE(IsEdgePixel(&r, 5, 5));
     EXPECT_FALSE(IsEdgePixel(&r, 10, 11));
     EXPECT_FALSE(IsEdgePixel(&r, -1, 0));

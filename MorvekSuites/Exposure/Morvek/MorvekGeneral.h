@@ -183,10 +183,11 @@ public:
         mult(static_cast<T>(s));
         return *this;
     }
-    // Signed division truncating toward zero for int; for unsigned int the
-    // divisor is taken as unsigned. A zero divisor is the caller's fault.
+    // Signed division truncating toward zero for int, wrapping at 32 bits like
+    // the other operators; for unsigned int the divisor is taken as unsigned.
+    // A zero divisor is the caller's fault.
     ColorInt& operator/=(const int& s) {
-        alpha = alpha / static_cast<T>(s);
+        alpha = quo(alpha, static_cast<T>(s));
         div(static_cast<T>(s));
         return *this;
     }
@@ -203,9 +204,9 @@ public:
         blue = mul(blue, s);
     }
     void div(T s) {
-        red = red / s;
-        green = green / s;
-        blue = blue / s;
+        red = quo(red, s);
+        green = quo(green, s);
+        blue = quo(blue, s);
     }
 
 private:
@@ -213,6 +214,8 @@ private:
     static T add(T a, T b) { return static_cast<T>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b)); }
     static T sub(T a, T b) { return static_cast<T>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b)); }
     static T mul(T a, T b) { return static_cast<T>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b)); }
+    // The most negative int over -1 wraps back to itself instead of trapping.
+    static T quo(T a, T b) { return (std::is_signed<T>::value && b == static_cast<T>(-1)) ? sub(0, a) : a / b; }
 };
 
 namespace detail {
@@ -313,6 +316,7 @@ template <typename T> struct Arith {
     static T add(T a, T b) { return a + b; }
     static T sub(T a, T b) { return a - b; }
     static T mul(T a, T b) { return a * b; }
+    static T div(T a, T b) { return a / b; }
 };
 
 template <> struct Arith<int> {
@@ -325,6 +329,10 @@ template <> struct Arith<int> {
     static int mul(int a, int b) {
         return static_cast<int>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
     }
+    // Truncates toward zero. The one quotient outside the int range, the most
+    // negative int over -1, wraps back to itself (the negation at 32 bits)
+    // instead of trapping.
+    static int div(int a, int b) { return b == -1 ? static_cast<int>(0u - static_cast<std::uint32_t>(a)) : a / b; }
 };
 
 // Truncation toward zero that saturates at the int range and maps NaN to 0,
@@ -371,11 +379,11 @@ public:
         y = detail::Arith<T>::mul(y, o.y);
         return *this;
     }
-    // For int: signed division truncating toward zero; a zero divisor is the
-    // caller's fault.
+    // For int: signed division truncating toward zero and wrapping at 32 bits;
+    // a zero divisor is the caller's fault.
     Vector& operator/=(const Vector& o) {
-        x /= o.x;
-        y /= o.y;
+        x = detail::Arith<T>::div(x, o.x);
+        y = detail::Arith<T>::div(y, o.y);
         return *this;
     }
     Vector& operator*=(const T& s) {
@@ -384,8 +392,8 @@ public:
         return *this;
     }
     Vector& operator/=(const T& s) {
-        x /= s;
-        y /= s;
+        x = detail::Arith<T>::div(x, s);
+        y = detail::Arith<T>::div(y, s);
         return *this;
     }
 

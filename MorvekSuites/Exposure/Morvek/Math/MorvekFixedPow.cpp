@@ -46,10 +46,6 @@ __attribute__((target("avx2,fma"))) std::ptrdiff_t applyAvx2(const FixedPowTable
 
 } // namespace
 
-bool FixedPow::vectorAvailable() {
-    return hasAvx2Fma();
-}
-
 void FixedPow::apply(const float* x, float* out, std::ptrdiff_t n, bool vector) const {
     const float y = terms.y;
     if (!terms.tabulated) {

@@ -20,19 +20,9 @@ public:
     // every power is powFloat's own evaluation.
     explicit FixedPow(float y) : terms(y) {}
 
-    float exponent() const { return terms.y; }
-
     // out[i] = powFloat(x[i], y) for i < n. out may be x itself. `vector`
     // false forces the portable loop (the tests compare both).
     void apply(const float* x, float* out, std::ptrdiff_t n, bool vector = true) const;
-
-    // Whether apply's vector loop runs on this processor.
-    static bool vectorAvailable();
-
-    // The table method's acceptance bound, in units of the last place of the
-    // double result: a result is taken only when the nearest float midpoint
-    // is farther away than this (for the tests and the curious).
-    double toleranceUlps() const { return terms.tolerance; }
 
     // Whether the table method applies to this exponent at all (otherwise
     // every power is powFloat's).
