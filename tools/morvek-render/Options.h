@@ -28,6 +28,8 @@ struct Options {
     long lastFrame = 0;
     std::string plugin;
     bool info = false;
+    std::string curve; // --curve: picture of the transfer curve
+    bool quiet = false;
     bool help = false;
     bool version = false;
     std::string input;

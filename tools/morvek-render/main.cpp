@@ -1,9 +1,11 @@
 // morvek-render: runs the MorvekExposure effect on image files, raw frames and
 // numbered sequences through the stand-in host, from a terminal or a batch
 // job. See usageText() for the command line.
+#include "CurvePlot.h"
 #include "EffectRunner.h"
 #include "HostAPI.h"
 #include "ImageIO.h"
+#include "InfoText.h"
 #include "Interrupt.h"
 #include "MemoryBudget.h"
 #include "Options.h"
@@ -47,63 +49,6 @@ void printWarnings(EffectRunner& runner) {
     for (const std::string& w : runner.takeWarnings()) {
         std::fprintf(stderr, "morvek-render: warning: %s\n", w.c_str());
     }
-}
-
-std::string flagsText(uint32_t flags, uint32_t flags2) {
-    std::string text;
-    if (flags & PF_OutFlag_DEEP_COLOR_AWARE) {
-        text += " deep-colour";
-    }
-    if (flags2 & PF_OutFlag2_FLOAT_COLOR_AWARE) {
-        text += " float-colour";
-    }
-    if (flags2 & PF_OutFlag2_SUPPORTS_SMART_RENDER) {
-        text += " smart-render";
-    }
-    return text.empty() ? std::string(" none") : text;
-}
-
-std::string versionText(uint32_t v) {
-    static const char* const stages[] = {"develop", "alpha", "beta", "release"};
-    return std::to_string(v >> 19) + "." + std::to_string((v >> 15) & 0xF) + "." + std::to_string((v >> 11) & 0xF) +
-           " " + stages[(v >> 9) & 0x3] + " build " + std::to_string(v & 0x1FF);
-}
-
-void printInfo(const EffectRunner& r) {
-    const Morvek::Pipl::PropertyList& p = r.propertyList();
-    std::printf("module:          %s\n", r.modulePath().c_str());
-    std::printf("property list:   %s\n", r.propertyListPath().c_str());
-    std::printf("  kind:          %s\n", Morvek::Pipl::codeToString(p.kind).c_str());
-    std::printf("  name:          %s\n", p.name.c_str());
-    std::printf("  match name:    %s\n", p.matchName.c_str());
-    std::printf("  category:      %s\n", p.category.c_str());
-    std::printf("  entry point:   %s\n", p.entryPoint.c_str());
-    std::printf("  version:       %u (%s)\n", p.version, versionText(p.version).c_str());
-    std::printf("  effect API:    %u.%u\n", p.apiVersionMajor, p.apiVersionMinor);
-    std::printf("  flags:         0x%08X 0x%08X (%s)\n", p.outFlags, p.outFlags2,
-                flagsText(p.outFlags, p.outFlags2).c_str() + 1);
-    std::printf("GlobalSetup:     version %u, flags 0x%08X 0x%08X\n", r.reportedVersion(),
-                static_cast<uint32_t>(r.reportedOutFlags()), static_cast<uint32_t>(r.reportedOutFlags2()));
-    std::string about = r.aboutText();
-    std::replace(about.begin(), about.end(), '\r', '\n');
-    std::printf("About:\n");
-    std::size_t start = 0;
-    while (start <= about.size()) {
-        const std::size_t end = about.find('\n', start);
-        std::printf("  %s\n", about.substr(start, end == std::string::npos ? std::string::npos : end - start).c_str());
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    std::printf("sliders:\n");
-    for (const SliderInfo& s : r.sliders()) {
-        std::printf("  %d %-18s default %.*f, slider %.*f..%.*f, valid %g..%g\n", s.index,
-                    ("\"" + s.name + "\"").c_str(), s.precision, s.dflt, s.precision, s.sliderMin, s.precision,
-                    s.sliderMax, s.validMin, s.validMax);
-    }
-    std::printf("image files:     %s\n", imageFilesSupported() ? "yes (OpenImageIO)" : "no (raw frames only)");
-    std::printf("worker threads:  %d\n", r.threads());
 }
 
 // The module's valid range, compared in single precision as the slider
@@ -218,6 +163,19 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
     return shape;
 }
 
+// --curve: the picture, and a line saying where colour starts to fold.
+void drawCurve(EffectRunner& runner, const Options& o, int depth) {
+    const CurveSummary c = writeCurvePlot(runner, o.curve, o.exposure, o.gamma, depth, "stored values");
+    printWarnings(runner);
+    if (!o.quiet) {
+        char fold[64] = "nothing folds into alpha";
+        if (c.fold >= 0) {
+            std::snprintf(fold, sizeof fold, "colour folds into alpha from input %.3f", c.fold);
+        }
+        std::printf("wrote %s (the curve at depth %d; %s)\n", o.curve.c_str(), depth, fold);
+    }
+}
+
 std::string clockText(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);
     char text[32];
@@ -261,11 +219,15 @@ int run(const Options& o) {
         !checkSlider(*runner, "--gamma", "Gamma Correction", o.gamma, &why)) {
         return fail(kExitUsage, why);
     }
+    if (o.input.empty()) {
+        drawCurve(*runner, o, o.depth != 0 ? o.depth : 8);
+        return 0;
+    }
 
     const long first = o.sequence ? o.firstFrame : 0;
     const long last = o.sequence ? o.lastFrame : 0;
     const long total = last - first + 1;
-    const bool progress = o.sequence && MORVEK_ISATTY(MORVEK_STDERR_FD);
+    const bool progress = o.sequence && !o.quiet && MORVEK_ISATTY(MORVEK_STDERR_FD);
     const auto start = std::chrono::steady_clock::now();
     FrameResult shape;
     std::set<std::string> warned;
@@ -316,6 +278,12 @@ int run(const Options& o) {
         std::fputc('\n', stderr);
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!o.curve.empty()) {
+        drawCurve(*runner, o, shape.depth);
+    }
+    if (o.quiet) {
+        return 0;
+    }
     if (o.sequence) {
         std::printf("rendered %ld frames (%ld-%ld, %dx%d, depth %d) to %s in %.2f s, %.1f fps\n", total, first, last,
                     shape.width, shape.height, shape.depth, o.output.c_str(), elapsed,
