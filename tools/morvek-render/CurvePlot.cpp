@@ -158,27 +158,27 @@ CurveSummary writeCurvePlot(EffectRunner& runner, const std::string& path, doubl
     // Row 0 opaque, row 1 at half alpha; grey, so the brightest channel is
     // the one plotted.
     HostImage ramp(n, 2, depth);
-    for (int i = 0; i < n; ++i) {
-        const double v = i / full;
+    const std::size_t count = static_cast<std::size_t>(n);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double v = static_cast<double>(i) / full;
         for (int c = 1; c < 4; ++c) {
-            ramp.setNormalized(static_cast<std::size_t>(i), c, v);
-            ramp.setNormalized(static_cast<std::size_t>(n + i), c, v);
+            ramp.setNormalized(i, c, v);
+            ramp.setNormalized(count + i, c, v);
         }
-        ramp.setNormalized(static_cast<std::size_t>(i), 0, 1.0);
-        ramp.setNormalized(static_cast<std::size_t>(n + i), 0, depth == 8 ? 128.0 / 255.0 : 0.5);
+        ramp.setNormalized(i, 0, 1.0);
+        ramp.setNormalized(count + i, 0, depth == 8 ? 128.0 / 255.0 : 0.5);
     }
     const HostImage out = runner.render(ramp, exposure, gamma);
 
-    std::vector<double> input(n), opaque(n), halfColour(n), halfAlpha(n);
+    std::vector<double> input(count), opaque(count), halfColour(count), halfAlpha(count);
     CurveSummary summary;
     double largest = 0.0;
-    for (int i = 0; i < n; ++i) {
-        const std::size_t half = static_cast<std::size_t>(n + i);
-        input[i] = ramp.normalized(static_cast<std::size_t>(i), 1);
-        opaque[i] = out.normalized(static_cast<std::size_t>(i), 1);
-        halfColour[i] = out.normalized(half, 1);
-        halfAlpha[i] = out.normalized(half, 0);
-        if (summary.fold < 0 && halfAlpha[i] > ramp.normalized(half, 0)) {
+    for (std::size_t i = 0; i < count; ++i) {
+        input[i] = ramp.normalized(i, 1);
+        opaque[i] = out.normalized(i, 1);
+        halfColour[i] = out.normalized(count + i, 1);
+        halfAlpha[i] = out.normalized(count + i, 0);
+        if (summary.fold < 0 && halfAlpha[i] > ramp.normalized(count + i, 0)) {
             summary.fold = input[i];
         }
         for (double v : {opaque[i], halfColour[i]}) {
@@ -232,7 +232,7 @@ CurveSummary writeCurvePlot(EffectRunner& runner, const std::string& path, doubl
         canvas.line(x, upper + 1, x, lower - 1, kFold, 0, 6);
     }
     auto curve = [&](const std::vector<double>& values, Rgb c, int width) {
-        for (int i = 1; i < n; ++i) {
+        for (std::size_t i = 1; i < count; ++i) {
             if (std::isfinite(values[i - 1]) && std::isfinite(values[i])) {
                 canvas.line(columnOf(input[i - 1]), rowOf(values[i - 1], top), columnOf(input[i]),
                             rowOf(values[i], top), c, width);
