@@ -6,6 +6,7 @@
 #include "EffectRunner.h"
 #include "ImageIO.h"
 #include "InfoText.h"
+#include "WorkingSpace.h"
 
 #include <algorithm>
 #include <cmath>
@@ -149,9 +150,9 @@ std::string halfAlphaName(int depth) {
 
 } // namespace
 
-CurveSummary writeCurvePlot(EffectRunner& runner, const std::string& path, double exposure, double gamma, int depth,
-                            const std::string& valueNote) {
+CurveSummary writeCurvePlot(EffectRunner& runner, const std::string& path, const CurveSettings& settings) {
     using namespace Curve;
+    const int depth = settings.fileDepth != 0 ? settings.fileDepth : settings.depth;
     const int n = rampLength(depth);
     const double full = fullValue(depth);
 
@@ -168,7 +169,16 @@ CurveSummary writeCurvePlot(EffectRunner& runner, const std::string& path, doubl
         ramp.setNormalized(i, 0, 1.0);
         ramp.setNormalized(count + i, 0, depth == 8 ? 128.0 / 255.0 : 0.5);
     }
-    const HostImage out = runner.render(ramp, exposure, gamma);
+    HostImage out;
+    if (settings.linear) {
+        HostImage linear = convertDepth(ramp, 32);
+        settings.linear->toLinear(linear);
+        out = convertDepth(runner.render(convertDepth(linear, settings.depth), settings.exposure, settings.gamma), 32);
+        settings.linear->fromLinear(out);
+        out = convertDepth(out, depth);
+    } else {
+        out = convertDepth(runner.render(convertDepth(ramp, settings.depth), settings.exposure, settings.gamma), depth);
+    }
 
     std::vector<double> input(count), opaque(count), halfColour(count), halfAlpha(count);
     CurveSummary summary;
@@ -219,7 +229,8 @@ CurveSummary writeCurvePlot(EffectRunner& runner, const std::string& path, doubl
     canvas.line(left, lower, right, lower, kFrame);
     canvas.line(left, upper, left, lower, kFrame);
     canvas.line(right, upper, right, lower, kFrame);
-    const std::string xLabel = "input value (" + valueNote + ")";
+    const std::string xLabel =
+        settings.linear ? "input value (" + settings.linear->colourSpace() + ", as stored)" : "input value (as stored)";
     canvas.text(left + (kPlotWidth - textWidth(xLabel)) / 2, lower + 32, xLabel, kText);
     canvas.text(left - 60, upper - 26, "output value", kText);
 
@@ -243,8 +254,10 @@ CurveSummary writeCurvePlot(EffectRunner& runner, const std::string& path, doubl
     curve(opaque, kOpaqueColour, 1);
     curve(halfAlpha, kHalfAlpha, 1);
 
-    const std::string title = "exposure " + number("%+.2f", exposure) + " (x" + number("%.3g", exposureGain(exposure)) +
-                              "), gamma " + number("%.2f", gamma) + ", " + depthName(depth);
+    const std::string title = "exposure " + number("%+.2f", settings.exposure) + " (x" +
+                              number("%.3g", exposureGain(settings.exposure)) + "), gamma " +
+                              number("%.2f", settings.gamma) + ", " + depthName(settings.depth) +
+                              (settings.linear ? ", linear light" : "");
     canvas.text(left - 60, 6, title, kText);
 
     // Legend.

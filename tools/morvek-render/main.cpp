@@ -165,7 +165,11 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
 
 // --curve: the picture, and a line saying where colour starts to fold.
 void drawCurve(EffectRunner& runner, const Options& o, int depth) {
-    const CurveSummary c = writeCurvePlot(runner, o.curve, o.exposure, o.gamma, depth, "stored values");
+    CurveSettings settings;
+    settings.exposure = o.exposure;
+    settings.gamma = o.gamma;
+    settings.depth = depth;
+    const CurveSummary c = writeCurvePlot(runner, o.curve, settings);
     printWarnings(runner);
     if (!o.quiet) {
         char fold[64] = "nothing folds into alpha";
