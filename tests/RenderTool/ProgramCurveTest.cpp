@@ -79,7 +79,8 @@ TEST(ProgramCurve, HelpAndInfoSpeakInTheSlidersUnits) {
     ASSERT_EQ(help.status, 0);
     const rt::RunResult info = rt::runTool(dir, {"--info"});
     ASSERT_EQ(info.status, 0) << info.err;
-    for (const char* text : {"+2.2 doubles it, -2.2 halves it", "v^(1/G)", "0..65535", "folds into alpha"}) {
+    for (const char* text :
+         {"+2.2 doubles it, -2.2 halves it", "v^(1/G)", "0..65535", "folds into alpha", "--working-space linear"}) {
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     }
     for (const char* text : {"+2.2 doubles it, -2.2 halves it", "v^(1/gamma)", "slider -4.00..4.00",

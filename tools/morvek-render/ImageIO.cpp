@@ -125,6 +125,11 @@ void writeImageFile(const std::string& path, const HostImage&, const FileLayout&
     throw ImageError("'" + path + "': this build writes only .raw frames (it was built without OpenImageIO)");
 }
 
+std::string declaredColourSpace(const FileLayout&, float* gamma) {
+    *gamma = 0.0f;
+    return std::string();
+}
+
 #else
 
 // The input image's description, and which of its channels the effect sees.
@@ -137,6 +142,15 @@ struct FileMetadata {
 
 bool imageFilesSupported() {
     return true;
+}
+
+std::string declaredColourSpace(const FileLayout& layout, float* gamma) {
+    *gamma = 0.0f;
+    if (!layout.metadata) {
+        return std::string();
+    }
+    *gamma = layout.metadata->spec.get_float_attribute("oiio:Gamma", 0.0f);
+    return layout.metadata->spec.get_string_attribute("oiio:ColorSpace");
 }
 
 namespace {

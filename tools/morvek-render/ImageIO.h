@@ -121,6 +121,10 @@ private:
 // One image written whole or not at all, shaped like `like`.
 void writeImageFile(const std::string& path, const HostImage& image, const FileLayout& like);
 
+// The colour space an image declares ("oiio:ColorSpace"; empty when none)
+// and, for a plain power, its exponent in *gamma ("oiio:Gamma"; 0 when none).
+std::string declaredColourSpace(const FileLayout& layout, float* gamma);
+
 // A one-line summary of a layout ("png, RGBA, uint8, straight alpha").
 std::string describe(const FileLayout& layout);
 

@@ -34,19 +34,38 @@ const char* usageText() {
            "effect works on straight colour: premultiplied files (OpenEXR, most TIFFs) are\n"
            "divided by alpha on reading and multiplied again on writing.\n"
            "\n"
-           "The effect multiplies the values stored in the file. In an sRGB file (most 8-\n"
-           "and 16-bit images) doubling them is about 4.6 times the light, so +2.2 blows out\n"
-           "a photograph; in a linear file (OpenEXR, float TIFF) it is one stop.\n"
+           "By default the effect multiplies the values stored in the file. In an sRGB file\n"
+           "(most 8- and 16-bit images) doubling them is about 4.6 times the light, so +2.2\n"
+           "blows out a photograph; in a linear file (OpenEXR, float TIFF) it is one stop.\n"
+           "With --working-space linear it is one stop on every file.\n"
            "\n"
-           "At exposure 0 and gamma 1 the output equals the input, except:\n"
-           "  16-bit files       the host holds 0..32768, the file 0..65535: the 32769 file\n"
-           "                     values the host can hold come back unchanged, the others\n"
-           "                     move by one level.\n"
+           "Working space:\n"
+           "  --working-space stored\n"
+           "                     (default) the effect sees the file's values as stored, as\n"
+           "                     in a host project without a linear working space.\n"
+           "  --working-space linear\n"
+           "                     the file's values are decoded to linear light before the\n"
+           "                     effect and encoded again after, as in a linearised project;\n"
+           "                     the effect works in 32-bit float unless --depth names\n"
+           "                     another depth. The colour space is the one the file\n"
+           "                     declares; 8- and 16-bit files that declare none count as\n"
+           "                     sRGB, half and float files as linear. sRGB, Rec709,\n"
+           "                     GammaX.Y and linear are known; other spaces need an\n"
+           "                     OpenColorIO config named in $OCIO.\n"
+           "\n"
+           "At exposure 0 and gamma 1 the output equals the input, in either working space,\n"
+           "except:\n"
+           "  16-bit files       stored at 16 bits, the host holds 0..32768 and the file\n"
+           "                     0..65535: the 32769 file values the host can hold come back\n"
+           "                     unchanged, the others move by one level. In linear light at\n"
+           "                     32 bits every value comes back.\n"
            "  half/float files   colour above 1 on a partly transparent pixel folds into\n"
            "                     alpha, and alpha is kept within 0..1.\n"
+           "  linear at 8/16     in linear light at --depth 8 or 16 the shadows lose levels.\n"
            "\n"
            "Options:\n"
-           "  --depth 8|16|32    working depth (default: the input file's, 8 for --curve)\n"
+           "  --depth 8|16|32    the effect's depth (default: the input file's; 32 in linear\n"
+           "                     light; 8 for --curve alone)\n"
            "  --curve FILE.png   draw the effect's curve at these settings and this depth:\n"
            "                     output against input for an opaque pixel and one at half\n"
            "                     alpha, that pixel's alpha, and where colour folds into\n"
@@ -67,6 +86,7 @@ const char* usageText() {
            "\n"
            "Examples:\n"
            "  morvek-render --exposure 2.2 plate.exr brighter.exr     one stop brighter\n"
+           "  morvek-render --exposure 2.2 --working-space linear photo.jpg brighter.jpg\n"
            "  morvek-render --exposure -1 --gamma 1.2 photo.png graded.png\n"
            "  morvek-render --exposure 2.2 --curve curve.png          what +2.2 does\n"
            "  morvek-render --exposure 1 --frames 1001-1100 shot.####.exr out/shot.####.exr\n"
@@ -77,7 +97,7 @@ const char* usageText() {
            "Outputs are written whole or not at all: to a temporary file beside the output,\n"
            "renamed over it when complete; links, permissions and every other channel are\n"
            "kept.\n"
-           "Exit status: 0 done, 1 failed, 2 bad command line, 128 + N interrupted by signal N.\n";
+           "Exit status: 0 done, 1 failed, 2 bad command line, 128 + N stopped by signal N.\n";
 }
 
 namespace {
@@ -190,11 +210,11 @@ Options parseOptions(int argc, const char* const* argv) {
             arg = arg.substr(0, eq);
             hasValue = true;
         }
-        static const char* const withValue[] = {"--exposure", "--gamma",  "--depth",  "--size",
-                                                "--threads",  "--frames", "--plugin", "--memory-limit",
-                                                "--curve"};
+        static const char* const withValue[] = {"--exposure", "--gamma",        "--depth",  "--size",
+                                                "--threads",  "--frames",       "--plugin", "--memory-limit",
+                                                "--curve",    "--working-space"};
         int valueIndex = -1;
-        for (int k = 0; k < 9; ++k) {
+        for (int k = 0; k < 10; ++k) {
             if (arg == withValue[k]) {
                 valueIndex = k;
             }
@@ -248,6 +268,11 @@ Options parseOptions(int argc, const char* const* argv) {
                 throw UsageError("--curve needs a file name");
             }
             o.curve = value;
+        } else if (arg == "--working-space") {
+            if (value != "stored" && value != "linear") {
+                throw UsageError("--working-space must be stored or linear, not '" + value + "'");
+            }
+            o.linear = value == "linear";
         } else if (arg == "--quiet") {
             o.quiet = true;
         } else if (arg == "--info") {

@@ -28,7 +28,8 @@ struct Options {
     long lastFrame = 0;
     std::string plugin;
     bool info = false;
-    std::string curve; // --curve: picture of the transfer curve
+    bool linear = false; // --working-space linear
+    std::string curve;   // --curve: picture of the transfer curve
     bool quiet = false;
     bool help = false;
     bool version = false;

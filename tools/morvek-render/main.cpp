@@ -11,6 +11,7 @@
 #include "Options.h"
 #include "OutputFile.h"
 #include "RawIO.h"
+#include "WorkingSpace.h"
 
 #include <algorithm>
 #include <chrono>
@@ -73,8 +74,10 @@ bool checkSlider(const EffectRunner& runner, const char* option, const char* nam
 struct FrameResult {
     int width = 0;
     int height = 0;
-    int depth = 0;
+    int depth = 0; // the effect's
     int images = 0;
+    int fileDepth = 0;       // of the first image's samples
+    std::string colourSpace; // the first image's, under --working-space linear
 };
 
 // Where a frame stands, for the line an interruption prints.
@@ -99,6 +102,29 @@ void checkMemory(const std::string& path, const FileLayout& layout, int depth, b
     }
 }
 
+// The colour space a frame's values are decoded from under --working-space
+// linear.
+std::string colourSpaceOf(const FileLayout& layout) {
+    float gamma = 0.0f;
+    const std::string declared = declaredColourSpace(layout, &gamma);
+    return fileColourSpace(declared, gamma,
+                           layout.sampleType == SampleType::Half || layout.sampleType == SampleType::Float);
+}
+
+// --working-space linear: the frame decoded to linear light at 32 bits,
+// rendered at the working depth (32 unless --depth names another; for raw
+// input --depth is the file's) and encoded again, at 32 bits, or for raw
+// input at its own depth.
+HostImage renderLinear(EffectRunner& runner, const Options& o, const LoadedImage& source, bool rawInput, int depth,
+                       long frame) {
+    const LinearConversion space(colourSpaceOf(source.layout));
+    HostImage image = convertDepth(source.image, 32);
+    space.toLinear(image);
+    HostImage result = convertDepth(runner.render(convertDepth(image, depth), o.exposure, o.gamma, frame), 32);
+    space.fromLinear(result);
+    return rawInput ? convertDepth(result, o.depth) : result;
+}
+
 FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string& inputPath,
                        const std::string& outputPath, long frame, const FrameActivity& activity,
                        std::vector<std::string>& warnings) {
@@ -115,13 +141,14 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
         raw.sampleType = sampleTypeForDepth(o.depth);
         layouts.push_back(raw);
     } else {
-        reader = std::make_unique<ImageReader>(inputPath, o.depth);
+        // Linear light is decoded from the file's values at full precision.
+        reader = std::make_unique<ImageReader>(inputPath, o.linear ? 32 : o.depth);
         for (int i = 0; i < reader->count(); ++i) {
             layouts.push_back(reader->layout(i));
         }
     }
     for (std::size_t i = 0; i < layouts.size(); ++i) {
-        const int depth = reader ? reader->depth(static_cast<int>(i)) : o.depth;
+        const int depth = o.linear ? 32 : reader ? reader->depth(static_cast<int>(i)) : o.depth;
         checkMemory(inputPath, layouts[i], depth, rawInput, limit, o.memoryLimit == 0);
     }
     if (isRawPath(outputPath) && (layouts.size() > 1 || !layouts[0].passThrough.empty())) {
@@ -147,14 +174,23 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
             source = reader->read(static_cast<int>(i));
         }
         activity.set("rendering");
-        const HostImage result = runner.render(source.image, o.exposure, o.gamma, frame);
+        const int depth = !o.linear ? source.image.depth : !rawInput && o.depth != 0 ? o.depth : 32;
+        const HostImage result = o.linear ? renderLinear(runner, o, source, rawInput, depth, frame)
+                                          : runner.render(source.image, o.exposure, o.gamma, frame);
         activity.set("writing");
         if (writer) {
             writer->write(result, source);
         } else {
             writeRaw(file, result);
         }
-        shape = FrameResult{result.width, result.height, result.depth, static_cast<int>(i) + 1};
+        if (i == 0) {
+            shape.fileDepth = rawInput ? o.depth : hostDepthFor(source.layout.sampleType);
+            shape.colourSpace = o.linear ? colourSpaceOf(source.layout) : std::string();
+        }
+        shape.width = result.width;
+        shape.height = result.height;
+        shape.depth = depth;
+        shape.images = static_cast<int>(i) + 1;
     }
     if (writer) {
         writer->finish();
@@ -164,11 +200,18 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
 }
 
 // --curve: the picture, and a line saying where colour starts to fold.
-void drawCurve(EffectRunner& runner, const Options& o, int depth) {
+// `depth` is the effect's, `fileDepth` that of the values plotted.
+void drawCurve(EffectRunner& runner, const Options& o, int depth, int fileDepth, const std::string& colourSpace) {
     CurveSettings settings;
     settings.exposure = o.exposure;
     settings.gamma = o.gamma;
     settings.depth = depth;
+    settings.fileDepth = fileDepth;
+    std::unique_ptr<LinearConversion> linear;
+    if (o.linear) {
+        linear = std::make_unique<LinearConversion>(colourSpace);
+        settings.linear = linear.get();
+    }
     const CurveSummary c = writeCurvePlot(runner, o.curve, settings);
     printWarnings(runner);
     if (!o.quiet) {
@@ -224,7 +267,9 @@ int run(const Options& o) {
         return fail(kExitUsage, why);
     }
     if (o.input.empty()) {
-        drawCurve(*runner, o, o.depth != 0 ? o.depth : 8);
+        // Alone, the curve is of values at the effect's depth, or in linear
+        // light of an 8-bit sRGB file.
+        drawCurve(*runner, o, o.depth != 0 ? o.depth : o.linear ? 32 : 8, o.linear ? 8 : 0, "sRGB");
         return 0;
     }
 
@@ -283,7 +328,7 @@ int run(const Options& o) {
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!o.curve.empty()) {
-        drawCurve(*runner, o, shape.depth);
+        drawCurve(*runner, o, shape.depth, shape.fileDepth, shape.colourSpace);
     }
     if (o.quiet) {
         return 0;
