@@ -26,11 +26,15 @@
 #include "HostImage.h"
 #include "OutputFile.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace MorvekRender {
+
+// Told how far a read or write has come, 0..1, after each block of rows.
+using ProgressFn = std::function<void(double)>;
 
 enum class SampleType { UInt8, UInt16, Half, Float };
 
@@ -82,7 +86,7 @@ public:
     const FileLayout& layout(int subimage) const { return layouts_[static_cast<std::size_t>(subimage)]; }
     // The working depth of a subimage's frame.
     int depth(int subimage) const;
-    LoadedImage read(int subimage);
+    LoadedImage read(int subimage, const ProgressFn& progress = nullptr);
 
 private:
     struct Impl;
@@ -108,7 +112,7 @@ public:
 
     // The next image: `image` rendered from `source`, whose layout and
     // pass-through channels it takes.
-    void write(const HostImage& image, const LoadedImage& source);
+    void write(const HostImage& image, const LoadedImage& source, const ProgressFn& progress = nullptr);
     // Closes the format's writer and checks what it wrote; the caller
     // commits the file.
     void finish();

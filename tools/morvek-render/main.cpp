@@ -10,13 +10,14 @@
 #include "MemoryBudget.h"
 #include "Options.h"
 #include "OutputFile.h"
+#include "Progress.h"
 #include "RawIO.h"
 #include "WorkingSpace.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <set>
@@ -80,14 +81,21 @@ struct FrameResult {
     std::string colourSpace; // the first image's, under --working-space linear
 };
 
-// Where a frame stands, for the line an interruption prints.
+// Where a frame stands, for the line an interruption prints and the
+// progress line.
 struct FrameActivity {
     std::string frameText; // "frame 12" or "'in.png'"
+    std::string input;
     std::string output;
     std::string done; // "; frames 7-11 are complete", or empty
+    ProgressLine* progress = nullptr;
 
     void set(const char* stage) const {
         setActivity(std::string("while ") + stage + " " + frameText + "; '" + output + "' was not written" + done);
+        progress->stage(stage, std::strcmp(stage, "writing") == 0 ? output : input);
+    }
+    ProgressFn fraction() const {
+        return [p = progress](double done) { p->fraction(done); };
     }
 };
 
@@ -171,7 +179,7 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
             source.image = readRaw(inputPath, o.width, o.height, o.depth);
             source.layout = layouts[0];
         } else {
-            source = reader->read(static_cast<int>(i));
+            source = reader->read(static_cast<int>(i), activity.fraction());
         }
         activity.set("rendering");
         const int depth = !o.linear ? source.image.depth : !rawInput && o.depth != 0 ? o.depth : 32;
@@ -179,7 +187,7 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
                                           : runner.render(source.image, o.exposure, o.gamma, frame);
         activity.set("writing");
         if (writer) {
-            writer->write(result, source);
+            writer->write(result, source, activity.fraction());
         } else {
             writeRaw(file, result);
         }
@@ -221,17 +229,6 @@ void drawCurve(EffectRunner& runner, const Options& o, int depth, int fileDepth,
         }
         std::printf("wrote %s (the curve at depth %d; %s)\n", o.curve.c_str(), depth, fold);
     }
-}
-
-std::string clockText(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
-    char text[32];
-    if (s >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-    }
-    return text;
 }
 
 int run(const Options& o) {
@@ -276,8 +273,7 @@ int run(const Options& o) {
     const long first = o.sequence ? o.firstFrame : 0;
     const long last = o.sequence ? o.lastFrame : 0;
     const long total = last - first + 1;
-    const bool progress = o.sequence && !o.quiet && MORVEK_ISATTY(MORVEK_STDERR_FD);
-    const auto start = std::chrono::steady_clock::now();
+    ProgressLine progress(!o.quiet && MORVEK_ISATTY(MORVEK_STDERR_FD), total);
     FrameResult shape;
     std::set<std::string> warned;
     for (long frame = first; frame <= last; ++frame) {
@@ -285,7 +281,10 @@ int run(const Options& o) {
         const std::string out = o.sequence ? expandFramePattern(o.output, frame) : o.output;
         FrameActivity activity;
         activity.frameText = o.sequence ? "frame " + std::to_string(frame) : "'" + in + "'";
+        activity.input = in;
         activity.output = out;
+        activity.progress = &progress;
+        progress.startFrame();
         if (frame > first) {
             activity.done = "; frames " + std::to_string(first) + "-" + std::to_string(frame - 1) + " are complete";
         }
@@ -301,32 +300,25 @@ int run(const Options& o) {
             error = e.what();
         }
         setActivity(std::string());
+        progress.endFrame();
         if (failed) {
-            if (progress) {
-                std::fputc('\n', stderr);
-            }
+            progress.clear();
             const std::string where = o.sequence ? "frame " + std::to_string(frame) + ": " : std::string();
             return fail(kExitFailed, where + error);
         }
         for (const std::string& w : warnings) {
             if (warned.insert(w).second) {
-                std::fprintf(stderr, "%smorvek-render: warning: %s\n", progress ? "\n" : "", w.c_str());
+                progress.clear();
+                std::fprintf(stderr, "morvek-render: warning: %s\n", w.c_str());
             }
         }
-        printWarnings(*runner);
-        if (progress) {
-            const long done = frame - first + 1;
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            const double fps = elapsed > 0 ? done / elapsed : 0.0;
-            const double left = fps > 0 ? (total - done) / fps : 0.0;
-            std::fprintf(stderr, "\r%ld/%ld frames  %.1f fps  %s left   ", done, total, fps, clockText(left).c_str());
-            std::fflush(stderr);
+        for (const std::string& w : runner->takeWarnings()) {
+            progress.clear();
+            std::fprintf(stderr, "morvek-render: warning: %s\n", w.c_str());
         }
     }
-    if (progress) {
-        std::fputc('\n', stderr);
-    }
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    progress.finish();
+    const double elapsed = progress.elapsed();
     if (!o.curve.empty()) {
         drawCurve(*runner, o, shape.depth, shape.fileDepth, shape.colourSpace);
     }
@@ -334,13 +326,13 @@ int run(const Options& o) {
         return 0;
     }
     if (o.sequence) {
-        std::printf("rendered %ld frames (%ld-%ld, %dx%d, depth %d) to %s in %.2f s, %.1f fps\n", total, first, last,
-                    shape.width, shape.height, shape.depth, o.output.c_str(), elapsed,
-                    elapsed > 0 ? total / elapsed : 0.0);
+        std::printf("rendered %ld frames (%ld-%ld, %dx%d, depth %d) to %s in %.2f s, %.1f fps (%s)\n", total, first,
+                    last, shape.width, shape.height, shape.depth, o.output.c_str(), elapsed,
+                    elapsed > 0 ? total / elapsed : 0.0, progress.stageTimes().c_str());
     } else {
         const std::string images = shape.images > 1 ? std::to_string(shape.images) + " images, " : std::string();
-        std::printf("wrote %s (%s%dx%d, depth %d) in %.2f s\n", o.output.c_str(), images.c_str(), shape.width,
-                    shape.height, shape.depth, elapsed);
+        std::printf("wrote %s (%s%dx%d, depth %d) in %.2f s (%s)\n", o.output.c_str(), images.c_str(), shape.width,
+                    shape.height, shape.depth, elapsed, progress.stageTimes().c_str());
     }
     return 0;
 }
