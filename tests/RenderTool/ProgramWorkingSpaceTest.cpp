@@ -73,9 +73,10 @@ TEST(ProgramWorkingSpace, ExposureTwoPointTwoDoublesTheLinearValue) {
         in.data.insert(in.data.end(), {v, v, v});
     }
     rt::writeFile(dir + "/grey.tif", in, OIIO::TypeDesc::UINT16);
-    const rt::RunResult r =
-        rt::runTool(dir, {"--working-space", "linear", "--exposure", "2.2", dir + "/grey.tif", dir + "/out.tif"});
+    const rt::RunResult r = rt::runTool(
+        dir, {"--quiet", "--working-space", "linear", "--exposure", "2.2", dir + "/grey.tif", dir + "/out.tif"});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
     const Pixels<uint16_t> out = rt::readFile<uint16_t>(dir + "/out.tif");
     const double gain = std::pow(1.37035095691681, 2.2);
     for (int x = 0; x < 3; ++x) {
