@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 #ifdef MORVEK_HAVE_OCIO
 #include <OpenColorIO/OpenColorIO.h>
@@ -54,6 +56,7 @@ namespace OCIO = OCIO_NAMESPACE;
 
 struct LinearConversion::Processors {
     OCIO::ConstCPUProcessorRcPtr toLinear, fromLinear;
+    int threads = 1;
 };
 
 namespace {
@@ -93,27 +96,42 @@ std::string notKnown(const std::string& space) {
            "' is not known here; use --working-space stored, or name an OpenColorIO config that knows it in $OCIO";
 }
 
-// The colour channels of PF_PixelFloat (alpha, red, green, blue) in place.
-void apply(const OCIO::CPUProcessor& processor, HostImage& image) {
+// The colour channels of PF_PixelFloat (alpha, red, green, blue) in place,
+// the rows cut into one band per thread.
+void apply(const OCIO::CPUProcessor& processor, HostImage& image, int threads) {
     if (image.depth != 32) {
         throw ImageError("colour conversion needs a 32-bit frame");
     }
-    if (image.width == 0 || image.height == 0) {
-        return;
+    const int bands = std::max(1, std::min(threads, image.height));
+    auto band = [&](int k) {
+        const int first = static_cast<int>(static_cast<long long>(image.height) * k / bands);
+        const int end = static_cast<int>(static_cast<long long>(image.height) * (k + 1) / bands);
+        if (end <= first || image.width == 0) {
+            return;
+        }
+        PF_PixelFloat* px = image.pixels<PF_PixelFloat>() + static_cast<std::size_t>(first) * image.width;
+        OCIO::PackedImageDesc desc(&px->red, image.width, end - first, 3, OCIO::BIT_DEPTH_F32, sizeof(float),
+                                   sizeof(PF_PixelFloat), static_cast<std::ptrdiff_t>(image.rowBytes()));
+        processor.apply(desc);
+    };
+    std::vector<std::thread> helpers;
+    for (int k = 1; k < bands; ++k) {
+        helpers.emplace_back(band, k);
     }
-    PF_PixelFloat* px = image.pixels<PF_PixelFloat>();
-    OCIO::PackedImageDesc desc(&px->red, image.width, image.height, 3, OCIO::BIT_DEPTH_F32, sizeof(float),
-                               sizeof(PF_PixelFloat), static_cast<std::ptrdiff_t>(image.rowBytes()));
-    processor.apply(desc);
+    band(0);
+    for (std::thread& t : helpers) {
+        t.join();
+    }
 }
 
 } // namespace
 
-LinearConversion::LinearConversion(const std::string& colourSpace) : space_(colourSpace) {
+LinearConversion::LinearConversion(const std::string& colourSpace, int threads) : space_(colourSpace) {
     if (isLinearName(space_)) {
         return;
     }
     auto p = std::make_unique<Processors>();
+    p->threads = threads;
     try {
         OCIO::ConstProcessorRcPtr decode, encode;
         if (OCIO::ConstTransformRcPtr t = builtInTransform(space_)) {
@@ -140,13 +158,13 @@ LinearConversion::LinearConversion(const std::string& colourSpace) : space_(colo
 
 void LinearConversion::toLinear(HostImage& image) const {
     if (processors_) {
-        apply(*processors_->toLinear, image);
+        apply(*processors_->toLinear, image, processors_->threads);
     }
 }
 
 void LinearConversion::fromLinear(HostImage& image) const {
     if (processors_) {
-        apply(*processors_->fromLinear, image);
+        apply(*processors_->fromLinear, image, processors_->threads);
     }
 }
 
@@ -154,7 +172,7 @@ void LinearConversion::fromLinear(HostImage& image) const {
 
 struct LinearConversion::Processors {};
 
-LinearConversion::LinearConversion(const std::string& colourSpace) : space_(colourSpace) {
+LinearConversion::LinearConversion(const std::string& colourSpace, int) : space_(colourSpace) {
     if (!isLinearName(space_)) {
         throw ImageError("decoding '" + space_ + "' to linear light needs OpenColorIO, which this build lacks");
     }

@@ -27,9 +27,10 @@ std::string fileColourSpace(const std::string& declared, float gamma, bool float
 // scene_linear role. Alpha is left as it is.
 class LinearConversion {
 public:
-    // Throws ImageError when the space is not known, or when this build has
-    // no OpenColorIO and the space is not linear.
-    explicit LinearConversion(const std::string& colourSpace);
+    // Converts on `threads` threads, each its own band of rows. Throws
+    // ImageError when the space is not known, or when this build has no
+    // OpenColorIO and the space is not linear.
+    explicit LinearConversion(const std::string& colourSpace, int threads = 1);
     ~LinearConversion();
     LinearConversion(const LinearConversion&) = delete;
     LinearConversion& operator=(const LinearConversion&) = delete;

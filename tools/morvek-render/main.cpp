@@ -122,15 +122,27 @@ std::string colourSpaceOf(const FileLayout& layout) {
 // --working-space linear: the frame decoded to linear light at 32 bits,
 // rendered at the working depth (32 unless --depth names another; for raw
 // input --depth is the file's) and encoded again, at 32 bits, or for raw
-// input at its own depth.
-HostImage renderLinear(EffectRunner& runner, const Options& o, const LoadedImage& source, bool rawInput, int depth,
+// input at its own depth. The source's pixels are taken over, so that no
+// more frames are held than a render in stored values holds.
+HostImage renderLinear(EffectRunner& runner, const Options& o, LoadedImage& source, bool rawInput, int depth,
                        long frame) {
-    const LinearConversion space(colourSpaceOf(source.layout));
-    HostImage image = convertDepth(source.image, 32);
+    const LinearConversion space(colourSpaceOf(source.layout), runner.threads());
+    HostImage image = source.image.depth == 32 ? std::move(source.image) : convertDepth(source.image, 32);
+    source.image = HostImage();
     space.toLinear(image);
-    HostImage result = convertDepth(runner.render(convertDepth(image, depth), o.exposure, o.gamma, frame), 32);
+    if (depth != 32) {
+        image = convertDepth(image, depth);
+    }
+    HostImage result = runner.render(image, o.exposure, o.gamma, frame);
+    image = HostImage();
+    if (result.depth != 32) {
+        result = convertDepth(result, 32);
+    }
     space.fromLinear(result);
-    return rawInput ? convertDepth(result, o.depth) : result;
+    if (rawInput) {
+        return convertDepth(result, o.depth);
+    }
+    return result;
 }
 
 FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string& inputPath,
@@ -217,7 +229,7 @@ void drawCurve(EffectRunner& runner, const Options& o, int depth, int fileDepth,
     settings.fileDepth = fileDepth;
     std::unique_ptr<LinearConversion> linear;
     if (o.linear) {
-        linear = std::make_unique<LinearConversion>(colourSpace);
+        linear = std::make_unique<LinearConversion>(colourSpace, runner.threads());
         settings.linear = linear.get();
     }
     const CurveSummary c = writeCurvePlot(runner, o.curve, settings);
