@@ -3,7 +3,8 @@
 # float) and the README's before/after strip (strip.png), which morvek-render
 # makes from the float chart at exposures -2.2, +2.2 and +4.4 (half, double
 # and four times the brightness; gamma 1), each panel labelled with its
-# exposure. Usage: examples/make-examples.sh [BUILD_DIR]
+# exposure, and the effect's curve at exposure +2.2 on 8-bit values
+# (curve.png). Usage: examples/make-examples.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -23,4 +24,5 @@ for exposure in -2.2 +2.2 +4.4; do
   panels+=("$tmp/chart$exposure.exr" "exposure $exposure")
 done
 "$tools/morvek-make-chart" strip examples/strip.png "${panels[@]}"
-echo "wrote examples/chart.png, examples/chart.exr and examples/strip.png"
+"$tools/morvek-render" --quiet --exposure 2.2 --depth 8 --curve examples/curve.png
+echo "wrote examples/chart.png, examples/chart.exr, examples/strip.png and examples/curve.png"

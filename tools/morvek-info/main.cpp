@@ -135,12 +135,12 @@ int main(int argc, char** argv) {
                     .c_str());
     if (gs.global_data) {
         const auto regs = s.host().registrations();
-        std::printf("Global data %zu-byte handle", s.host().handleSize(gs.global_data));
-        if (!regs.empty()) {
-            std::printf(", plug-in id %d registered as \"%s\"", static_cast<int>(regs.back().first),
-                        regs.back().second.c_str());
+        std::printf("Global data %zu-byte handle\n", s.host().handleSize(gs.global_data));
+        for (const auto& [id, name] : regs) {
+            std::printf("Registered  plug-in id %d, registration name \"%s\" (the name the module gives\n"
+                        "            itself when it registers with the host; a name, not a failure)\n",
+                        static_cast<int>(id), name.c_str());
         }
-        std::printf("\n");
     } else {
         std::printf("Global data none\n");
     }

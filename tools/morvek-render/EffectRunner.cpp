@@ -153,6 +153,14 @@ EffectRunner::~EffectRunner() {
     }
 }
 
+std::vector<std::pair<int, std::string>> EffectRunner::registrations() const {
+    std::vector<std::pair<int, std::string>> list;
+    for (const auto& r : session_->host().registrations()) {
+        list.emplace_back(static_cast<int>(r.first), r.second);
+    }
+    return list;
+}
+
 std::vector<std::string> EffectRunner::takeWarnings() {
     std::vector<std::string> w;
     w.swap(warnings_);

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace standin {
@@ -55,6 +56,8 @@ public:
     A_u_long reportedVersion() const { return version_; }
     A_long reportedOutFlags() const { return outFlags_; }
     A_long reportedOutFlags2() const { return outFlags2_; }
+    // Plug-in ids and names the module registered with the host.
+    std::vector<std::pair<int, std::string>> registrations() const;
     // Warnings for the user: property list and GlobalSetup disagreeing, host
     // resources left behind by the module.
     std::vector<std::string> takeWarnings();

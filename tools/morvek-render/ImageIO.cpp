@@ -103,7 +103,7 @@ int ImageReader::depth(int) const {
     return 8;
 }
 
-LoadedImage ImageReader::read(int) {
+LoadedImage ImageReader::read(int, const ProgressFn&) {
     return LoadedImage();
 }
 
@@ -117,12 +117,17 @@ ImageWriter::ImageWriter(OutputFile& file, const std::vector<FileLayout>&, std::
 
 ImageWriter::~ImageWriter() = default;
 
-void ImageWriter::write(const HostImage&, const LoadedImage&) {}
+void ImageWriter::write(const HostImage&, const LoadedImage&, const ProgressFn&) {}
 
 void ImageWriter::finish() {}
 
 void writeImageFile(const std::string& path, const HostImage&, const FileLayout&) {
     throw ImageError("'" + path + "': this build writes only .raw frames (it was built without OpenImageIO)");
+}
+
+std::string declaredColourSpace(const FileLayout&, float* gamma) {
+    *gamma = 0.0f;
+    return std::string();
 }
 
 #else
@@ -137,6 +142,15 @@ struct FileMetadata {
 
 bool imageFilesSupported() {
     return true;
+}
+
+std::string declaredColourSpace(const FileLayout& layout, float* gamma) {
+    *gamma = 0.0f;
+    if (!layout.metadata) {
+        return std::string();
+    }
+    *gamma = layout.metadata->spec.get_float_attribute("oiio:Gamma", 0.0f);
+    return layout.metadata->spec.get_string_attribute("oiio:ColorSpace");
 }
 
 namespace {
@@ -416,7 +430,7 @@ int ImageReader::depth(int subimage) const {
     return impl_->depth != 0 ? impl_->depth : hostDepthFor(layout(subimage).sampleType);
 }
 
-LoadedImage ImageReader::read(int subimage) {
+LoadedImage ImageReader::read(int subimage, const ProgressFn& progress) {
     LoadedImage result;
     result.layout = layout(subimage);
     const FileMetadata& md = *result.layout.metadata;
@@ -457,6 +471,9 @@ LoadedImage ImageReader::read(int subimage) {
                 std::memcpy(pass, px + offsets[ch], size);
                 pass += size;
             }
+        }
+        if (progress) {
+            progress(static_cast<double>(first + rows) / spec.height);
         }
     });
     return result;
@@ -788,7 +805,7 @@ ImageWriter::ImageWriter(OutputFile& file, const std::vector<FileLayout>& layout
 
 ImageWriter::~ImageWriter() = default;
 
-void ImageWriter::write(const HostImage& image, const LoadedImage& source) {
+void ImageWriter::write(const HostImage& image, const LoadedImage& source, const ProgressFn& progress) {
     Impl& w = *impl_;
     if (w.next >= w.plans.size()) {
         throw ImageError("cannot write '" + w.file->path() + "': more images than announced");
@@ -869,6 +886,9 @@ void ImageWriter::write(const HostImage& image, const LoadedImage& source) {
                 : w.out->write_scanlines(actual.y + first, actual.y + end, actual.z, nativeType(actual), block.data());
         if (!ok || !w.file->failure().empty()) {
             w.fail("the image format refused the pixels");
+        }
+        if (progress) {
+            progress(static_cast<double>(end) / image.height);
         }
     }
 }

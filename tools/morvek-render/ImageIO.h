@@ -26,11 +26,15 @@
 #include "HostImage.h"
 #include "OutputFile.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace MorvekRender {
+
+// Told how far a read or write has come, 0..1, after each block of rows.
+using ProgressFn = std::function<void(double)>;
 
 enum class SampleType { UInt8, UInt16, Half, Float };
 
@@ -82,7 +86,7 @@ public:
     const FileLayout& layout(int subimage) const { return layouts_[static_cast<std::size_t>(subimage)]; }
     // The working depth of a subimage's frame.
     int depth(int subimage) const;
-    LoadedImage read(int subimage);
+    LoadedImage read(int subimage, const ProgressFn& progress = nullptr);
 
 private:
     struct Impl;
@@ -108,7 +112,7 @@ public:
 
     // The next image: `image` rendered from `source`, whose layout and
     // pass-through channels it takes.
-    void write(const HostImage& image, const LoadedImage& source);
+    void write(const HostImage& image, const LoadedImage& source, const ProgressFn& progress = nullptr);
     // Closes the format's writer and checks what it wrote; the caller
     // commits the file.
     void finish();
@@ -120,6 +124,10 @@ private:
 
 // One image written whole or not at all, shaped like `like`.
 void writeImageFile(const std::string& path, const HostImage& image, const FileLayout& like);
+
+// The colour space an image declares ("oiio:ColorSpace"; empty when none)
+// and, for a plain power, its exponent in *gamma ("oiio:Gamma"; 0 when none).
+std::string declaredColourSpace(const FileLayout& layout, float* gamma);
 
 // A one-line summary of a layout ("png, RGBA, uint8, straight alpha").
 std::string describe(const FileLayout& layout);

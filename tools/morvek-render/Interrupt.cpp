@@ -20,6 +20,7 @@ namespace {
 struct Activity {
     std::mutex lock;
     std::string text;
+    bool lineOpen = false;
 };
 
 Activity& activity() {
@@ -46,8 +47,8 @@ const char* signalName(int sig) {
     removeTemporaryFiles();
     {
         std::lock_guard<std::mutex> hold(activity().lock);
-        std::fprintf(stderr, "morvek-render: interrupted by %s%s%s\n", signalName(sig),
-                     activity().text.empty() ? "" : " ", activity().text.c_str());
+        std::fprintf(stderr, "%smorvek-render: interrupted by %s%s%s\n", activity().lineOpen ? "\n" : "",
+                     signalName(sig), activity().text.empty() ? "" : " ", activity().text.c_str());
     }
     std::fflush(stderr);
     std::_Exit(128 + sig);
@@ -93,6 +94,11 @@ void installInterruptHandling() {
 void setActivity(const std::string& text) {
     std::lock_guard<std::mutex> hold(activity().lock);
     activity().text = text;
+}
+
+void setProgressLineOpen(bool open) {
+    std::lock_guard<std::mutex> hold(activity().lock);
+    activity().lineOpen = open;
 }
 
 } // namespace MorvekRender

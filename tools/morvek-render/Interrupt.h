@@ -18,6 +18,10 @@ void installInterruptHandling();
 // "interrupted by SIGTERM ", e.g. "while rendering frame 12; ...".
 void setActivity(const std::string& text);
 
+// True while a progress line stands unfinished on the terminal; the line an
+// interruption prints then starts on a line of its own.
+void setProgressLineOpen(bool open);
+
 } // namespace MorvekRender
 
 #endif

@@ -14,29 +14,90 @@ namespace MorvekRender {
 
 const char* usageText() {
     return "usage: morvek-render [options] INPUT OUTPUT\n"
+           "       morvek-render [options] --curve CURVE.png\n"
            "       morvek-render --info [--plugin PATH]\n"
            "\n"
-           "Runs the MorvekExposure effect on an image file through the stand-in host.\n"
+           "Runs the MorvekExposure effect on image files through a stand-in host, as the\n"
+           "compositing host runs it on a layer.\n"
            "\n"
-           "  --exposure E       \"Exposure\" slider value (default 0; valid -100..100)\n"
-           "  --gamma G          \"Gamma Correction\" value (default 1; valid 0.1..10)\n"
-           "  --depth 8|16|32    working depth (default: the input file's depth)\n"
+           "The effect's two sliders (colour values: 0 = black, 1 = full):\n"
+           "  --exposure E       \"Exposure\": every colour value is multiplied by 1.37 to the\n"
+           "                     power E. +2.2 doubles it, -2.2 halves it, +4.4 makes it\n"
+           "                     four times, 0 leaves it. Slider -4..4 in the host, typed\n"
+           "                     values -100..100; default 0.\n"
+           "  --gamma G          \"Gamma Correction\": every colour value v becomes v^(1/G)\n"
+           "                     before the exposure; above 1 lifts the midtones, below 1\n"
+           "                     darkens them; black and full stay. 0.1..10; default 1.\n"
+           "Colour pushed past full folds into alpha: an overexposed, partly transparent\n"
+           "pixel becomes more opaque and its colour is scaled back to full. Opaque colour\n"
+           "is clipped at full at 8 and 16 bits and keeps values above 1 at 32 bits. The\n"
+           "effect works on straight colour: premultiplied files (OpenEXR, most TIFFs) are\n"
+           "divided by alpha on reading and multiplied again on writing.\n"
+           "\n"
+           "By default the effect multiplies the values stored in the file. In an sRGB file\n"
+           "(most 8- and 16-bit images) doubling them is about 4.6 times the light, so +2.2\n"
+           "blows out a photograph; in a linear file (OpenEXR, float TIFF) it is one stop.\n"
+           "With --working-space linear it is one stop on every file.\n"
+           "\n"
+           "Working space:\n"
+           "  --working-space stored\n"
+           "                     (default) the effect sees the file's values as stored, as\n"
+           "                     in a host project without a linear working space.\n"
+           "  --working-space linear\n"
+           "                     the file's values are decoded to linear light before the\n"
+           "                     effect and encoded again after, as in a linearised project;\n"
+           "                     the effect works in 32-bit float unless --depth names\n"
+           "                     another depth. The colour space is the one the file\n"
+           "                     declares; 8- and 16-bit files that declare none count as\n"
+           "                     sRGB, half and float files as linear. sRGB, Rec709,\n"
+           "                     GammaX.Y and linear are known; other spaces need an\n"
+           "                     OpenColorIO config named in $OCIO.\n"
+           "\n"
+           "At exposure 0 and gamma 1 the output equals the input, in either working space,\n"
+           "except:\n"
+           "  16-bit files       stored at 16 bits, the host holds 0..32768 and the file\n"
+           "                     0..65535: the 32769 file values the host can hold come back\n"
+           "                     unchanged, the others move by one level. In linear light at\n"
+           "                     32 bits every value comes back.\n"
+           "  half/float files   colour above 1 on a partly transparent pixel folds into\n"
+           "                     alpha, and alpha is kept within 0..1.\n"
+           "  linear at 8/16     in linear light at --depth 8 or 16 the shadows lose levels.\n"
+           "\n"
+           "Options:\n"
+           "  --depth 8|16|32    the effect's depth (default: the input file's; 32 in linear\n"
+           "                     light; 8 for --curve alone)\n"
+           "  --curve FILE.png   draw the effect's curve at these settings and this depth:\n"
+           "                     output against input for an opaque pixel and one at half\n"
+           "                     alpha, that pixel's alpha, and where colour folds into\n"
+           "                     alpha\n"
            "  --size WxH         frame size, required for .raw input\n"
            "  --threads N        host worker threads (default: all cores)\n"
-           "  --memory-limit S   memory a frame may take, in bytes or with K, M, G, T (default:\n"
-           "                     half of the machine's memory)\n"
+           "  --memory-limit S   memory a frame may take, in bytes or with K, M, G, T\n"
+           "                     (default: half of the machine's memory)\n"
            "  --no-clobber       never replace an existing output file\n"
-           "  --frames A-B       render a numbered sequence: INPUT and OUTPUT hold #### or %04d\n"
+           "  --frames A-B       render a numbered sequence: INPUT and OUTPUT hold #### or\n"
+           "                     %04d\n"
+           "  --quiet            no progress line and no summary; errors and warnings show\n"
            "  --plugin PATH      module to load (default: the one built beside this program)\n"
-           "  --info             print what the host learned (property list, About text, sliders) and exit\n"
-           "  --help, --version\n"
+           "  --info             the effect as the host shows it, then what a plug-in\n"
+           "                     developer wants to know (property list, About text,\n"
+           "                     sliders), and exit\n"
+           "  --help, --version  this text; the program's version\n"
+           "\n"
+           "Examples:\n"
+           "  morvek-render --exposure 2.2 plate.exr brighter.exr     one stop brighter\n"
+           "  morvek-render --exposure 2.2 --working-space linear photo.jpg brighter.jpg\n"
+           "  morvek-render --exposure -1 --gamma 1.2 photo.png graded.png\n"
+           "  morvek-render --exposure 2.2 --curve curve.png          what +2.2 does\n"
+           "  morvek-render --exposure 1 --frames 1001-1100 shot.####.exr out/shot.####.exr\n"
            "\n"
            "Files: PNG, TIFF, OpenEXR, JPEG and other formats by extension; .raw frames are\n"
-           "headerless host pixels (alpha, red, green, blue; 16-bit little-endian with full = 32768,\n"
-           "or float32) and need --size and --depth.\n"
-           "Outputs are written whole or not at all: to a temporary file beside the output, renamed\n"
-           "over it when complete; links, permissions and every other channel are kept.\n"
-           "Exit status: 0 done, 1 failed, 2 bad command line, 128 + N interrupted by signal N.\n";
+           "headerless host pixels (alpha, red, green, blue; 16-bit little-endian with full\n"
+           "= 32768, or float32) and need --size and --depth.\n"
+           "Outputs are written whole or not at all: to a temporary file beside the output,\n"
+           "renamed over it when complete; links, permissions and every other channel are\n"
+           "kept.\n"
+           "Exit status: 0 done, 1 failed, 2 bad command line, 128 + N stopped by signal N.\n";
 }
 
 namespace {
@@ -149,10 +210,11 @@ Options parseOptions(int argc, const char* const* argv) {
             arg = arg.substr(0, eq);
             hasValue = true;
         }
-        static const char* const withValue[] = {"--exposure", "--gamma",  "--depth",  "--size",
-                                                "--threads",  "--frames", "--plugin", "--memory-limit"};
+        static const char* const withValue[] = {"--exposure", "--gamma",        "--depth",  "--size",
+                                                "--threads",  "--frames",       "--plugin", "--memory-limit",
+                                                "--curve",    "--working-space"};
         int valueIndex = -1;
-        for (int k = 0; k < 8; ++k) {
+        for (int k = 0; k < 10; ++k) {
             if (arg == withValue[k]) {
                 valueIndex = k;
             }
@@ -201,6 +263,18 @@ Options parseOptions(int argc, const char* const* argv) {
             o.memoryLimit = parseByteCount(arg, value);
         } else if (arg == "--no-clobber") {
             o.noClobber = true;
+        } else if (arg == "--curve") {
+            if (value.empty()) {
+                throw UsageError("--curve needs a file name");
+            }
+            o.curve = value;
+        } else if (arg == "--working-space") {
+            if (value != "stored" && value != "linear") {
+                throw UsageError("--working-space must be stored or linear, not '" + value + "'");
+            }
+            o.linear = value == "linear";
+        } else if (arg == "--quiet") {
+            o.quiet = true;
         } else if (arg == "--info") {
             o.info = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -218,7 +292,13 @@ Options parseOptions(int argc, const char* const* argv) {
         if (!positional.empty()) {
             throw UsageError("--info takes no INPUT or OUTPUT");
         }
+        if (!o.curve.empty()) {
+            throw UsageError("--info and --curve are separate runs");
+        }
         return o;
+    }
+    if (!o.curve.empty() && positional.empty() && !o.sequence) {
+        return o; // the curve alone
     }
     if (positional.size() != 2) {
         throw UsageError(positional.size() < 2 ? "needs INPUT and OUTPUT"

@@ -28,6 +28,9 @@ struct Options {
     long lastFrame = 0;
     std::string plugin;
     bool info = false;
+    bool linear = false; // --working-space linear
+    std::string curve;   // --curve: picture of the transfer curve
+    bool quiet = false;
     bool help = false;
     bool version = false;
     std::string input;

@@ -1,19 +1,23 @@
 // morvek-render: runs the MorvekExposure effect on image files, raw frames and
 // numbered sequences through the stand-in host, from a terminal or a batch
 // job. See usageText() for the command line.
+#include "CurvePlot.h"
 #include "EffectRunner.h"
 #include "HostAPI.h"
 #include "ImageIO.h"
+#include "InfoText.h"
 #include "Interrupt.h"
 #include "MemoryBudget.h"
 #include "Options.h"
 #include "OutputFile.h"
+#include "Progress.h"
 #include "RawIO.h"
+#include "WorkingSpace.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <set>
@@ -49,63 +53,6 @@ void printWarnings(EffectRunner& runner) {
     }
 }
 
-std::string flagsText(uint32_t flags, uint32_t flags2) {
-    std::string text;
-    if (flags & PF_OutFlag_DEEP_COLOR_AWARE) {
-        text += " deep-colour";
-    }
-    if (flags2 & PF_OutFlag2_FLOAT_COLOR_AWARE) {
-        text += " float-colour";
-    }
-    if (flags2 & PF_OutFlag2_SUPPORTS_SMART_RENDER) {
-        text += " smart-render";
-    }
-    return text.empty() ? std::string(" none") : text;
-}
-
-std::string versionText(uint32_t v) {
-    static const char* const stages[] = {"develop", "alpha", "beta", "release"};
-    return std::to_string(v >> 19) + "." + std::to_string((v >> 15) & 0xF) + "." + std::to_string((v >> 11) & 0xF) +
-           " " + stages[(v >> 9) & 0x3] + " build " + std::to_string(v & 0x1FF);
-}
-
-void printInfo(const EffectRunner& r) {
-    const Morvek::Pipl::PropertyList& p = r.propertyList();
-    std::printf("module:          %s\n", r.modulePath().c_str());
-    std::printf("property list:   %s\n", r.propertyListPath().c_str());
-    std::printf("  kind:          %s\n", Morvek::Pipl::codeToString(p.kind).c_str());
-    std::printf("  name:          %s\n", p.name.c_str());
-    std::printf("  match name:    %s\n", p.matchName.c_str());
-    std::printf("  category:      %s\n", p.category.c_str());
-    std::printf("  entry point:   %s\n", p.entryPoint.c_str());
-    std::printf("  version:       %u (%s)\n", p.version, versionText(p.version).c_str());
-    std::printf("  effect API:    %u.%u\n", p.apiVersionMajor, p.apiVersionMinor);
-    std::printf("  flags:         0x%08X 0x%08X (%s)\n", p.outFlags, p.outFlags2,
-                flagsText(p.outFlags, p.outFlags2).c_str() + 1);
-    std::printf("GlobalSetup:     version %u, flags 0x%08X 0x%08X\n", r.reportedVersion(),
-                static_cast<uint32_t>(r.reportedOutFlags()), static_cast<uint32_t>(r.reportedOutFlags2()));
-    std::string about = r.aboutText();
-    std::replace(about.begin(), about.end(), '\r', '\n');
-    std::printf("About:\n");
-    std::size_t start = 0;
-    while (start <= about.size()) {
-        const std::size_t end = about.find('\n', start);
-        std::printf("  %s\n", about.substr(start, end == std::string::npos ? std::string::npos : end - start).c_str());
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    std::printf("sliders:\n");
-    for (const SliderInfo& s : r.sliders()) {
-        std::printf("  %d %-18s default %.*f, slider %.*f..%.*f, valid %g..%g\n", s.index,
-                    ("\"" + s.name + "\"").c_str(), s.precision, s.dflt, s.precision, s.sliderMin, s.precision,
-                    s.sliderMax, s.validMin, s.validMax);
-    }
-    std::printf("image files:     %s\n", imageFilesSupported() ? "yes (OpenImageIO)" : "no (raw frames only)");
-    std::printf("worker threads:  %d\n", r.threads());
-}
-
 // The module's valid range, compared in single precision as the slider
 // stores its limits (so "--gamma 0.1" is accepted).
 bool checkSlider(const EffectRunner& runner, const char* option, const char* name, double value, std::string* why) {
@@ -128,18 +75,27 @@ bool checkSlider(const EffectRunner& runner, const char* option, const char* nam
 struct FrameResult {
     int width = 0;
     int height = 0;
-    int depth = 0;
+    int depth = 0; // the effect's
     int images = 0;
+    int fileDepth = 0;       // of the first image's samples
+    std::string colourSpace; // the first image's, under --working-space linear
 };
 
-// Where a frame stands, for the line an interruption prints.
+// Where a frame stands, for the line an interruption prints and the
+// progress line.
 struct FrameActivity {
     std::string frameText; // "frame 12" or "'in.png'"
+    std::string input;
     std::string output;
     std::string done; // "; frames 7-11 are complete", or empty
+    ProgressLine* progress = nullptr;
 
     void set(const char* stage) const {
         setActivity(std::string("while ") + stage + " " + frameText + "; '" + output + "' was not written" + done);
+        progress->stage(stage, std::strcmp(stage, "writing") == 0 ? output : input);
+    }
+    ProgressFn fraction() const {
+        return [p = progress](double done) { p->fraction(done); };
     }
 };
 
@@ -152,6 +108,41 @@ void checkMemory(const std::string& path, const FileLayout& layout, int depth, b
                          ", more than the memory limit of " + sizeText(static_cast<double>(limit)) +
                          (defaultLimit ? " (half of this machine's memory; see --memory-limit)" : ""));
     }
+}
+
+// The colour space a frame's values are decoded from under --working-space
+// linear.
+std::string colourSpaceOf(const FileLayout& layout) {
+    float gamma = 0.0f;
+    const std::string declared = declaredColourSpace(layout, &gamma);
+    return fileColourSpace(declared, gamma,
+                           layout.sampleType == SampleType::Half || layout.sampleType == SampleType::Float);
+}
+
+// --working-space linear: the frame decoded to linear light at 32 bits,
+// rendered at the working depth (32 unless --depth names another; for raw
+// input --depth is the file's) and encoded again, at 32 bits, or for raw
+// input at its own depth. The source's pixels are taken over, so that no
+// more frames are held than a render in stored values holds.
+HostImage renderLinear(EffectRunner& runner, const Options& o, LoadedImage& source, bool rawInput, int depth,
+                       long frame) {
+    const LinearConversion space(colourSpaceOf(source.layout), runner.threads());
+    HostImage image = source.image.depth == 32 ? std::move(source.image) : convertDepth(source.image, 32);
+    source.image = HostImage();
+    space.toLinear(image);
+    if (depth != 32) {
+        image = convertDepth(image, depth);
+    }
+    HostImage result = runner.render(image, o.exposure, o.gamma, frame);
+    image = HostImage();
+    if (result.depth != 32) {
+        result = convertDepth(result, 32);
+    }
+    space.fromLinear(result);
+    if (rawInput) {
+        return convertDepth(result, o.depth);
+    }
+    return result;
 }
 
 FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string& inputPath,
@@ -170,13 +161,14 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
         raw.sampleType = sampleTypeForDepth(o.depth);
         layouts.push_back(raw);
     } else {
-        reader = std::make_unique<ImageReader>(inputPath, o.depth);
+        // Linear light is decoded from the file's values at full precision.
+        reader = std::make_unique<ImageReader>(inputPath, o.linear ? 32 : o.depth);
         for (int i = 0; i < reader->count(); ++i) {
             layouts.push_back(reader->layout(i));
         }
     }
     for (std::size_t i = 0; i < layouts.size(); ++i) {
-        const int depth = reader ? reader->depth(static_cast<int>(i)) : o.depth;
+        const int depth = o.linear ? 32 : reader ? reader->depth(static_cast<int>(i)) : o.depth;
         checkMemory(inputPath, layouts[i], depth, rawInput, limit, o.memoryLimit == 0);
     }
     if (isRawPath(outputPath) && (layouts.size() > 1 || !layouts[0].passThrough.empty())) {
@@ -199,17 +191,26 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
             source.image = readRaw(inputPath, o.width, o.height, o.depth);
             source.layout = layouts[0];
         } else {
-            source = reader->read(static_cast<int>(i));
+            source = reader->read(static_cast<int>(i), activity.fraction());
         }
         activity.set("rendering");
-        const HostImage result = runner.render(source.image, o.exposure, o.gamma, frame);
+        const int depth = !o.linear ? source.image.depth : !rawInput && o.depth != 0 ? o.depth : 32;
+        const HostImage result = o.linear ? renderLinear(runner, o, source, rawInput, depth, frame)
+                                          : runner.render(source.image, o.exposure, o.gamma, frame);
         activity.set("writing");
         if (writer) {
-            writer->write(result, source);
+            writer->write(result, source, activity.fraction());
         } else {
             writeRaw(file, result);
         }
-        shape = FrameResult{result.width, result.height, result.depth, static_cast<int>(i) + 1};
+        if (i == 0) {
+            shape.fileDepth = rawInput ? o.depth : hostDepthFor(source.layout.sampleType);
+            shape.colourSpace = o.linear ? colourSpaceOf(source.layout) : std::string();
+        }
+        shape.width = result.width;
+        shape.height = result.height;
+        shape.depth = depth;
+        shape.images = static_cast<int>(i) + 1;
     }
     if (writer) {
         writer->finish();
@@ -218,15 +219,28 @@ FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string
     return shape;
 }
 
-std::string clockText(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
-    char text[32];
-    if (s >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+// --curve: the picture, and a line saying where colour starts to fold.
+// `depth` is the effect's, `fileDepth` that of the values plotted.
+void drawCurve(EffectRunner& runner, const Options& o, int depth, int fileDepth, const std::string& colourSpace) {
+    CurveSettings settings;
+    settings.exposure = o.exposure;
+    settings.gamma = o.gamma;
+    settings.depth = depth;
+    settings.fileDepth = fileDepth;
+    std::unique_ptr<LinearConversion> linear;
+    if (o.linear) {
+        linear = std::make_unique<LinearConversion>(colourSpace, runner.threads());
+        settings.linear = linear.get();
     }
-    return text;
+    const CurveSummary c = writeCurvePlot(runner, o.curve, settings);
+    printWarnings(runner);
+    if (!o.quiet) {
+        char fold[64] = "nothing folds into alpha";
+        if (c.fold >= 0) {
+            std::snprintf(fold, sizeof fold, "colour folds into alpha from input %.3f", c.fold);
+        }
+        std::printf("wrote %s (the curve at depth %d; %s)\n", o.curve.c_str(), depth, fold);
+    }
 }
 
 int run(const Options& o) {
@@ -261,12 +275,17 @@ int run(const Options& o) {
         !checkSlider(*runner, "--gamma", "Gamma Correction", o.gamma, &why)) {
         return fail(kExitUsage, why);
     }
+    if (o.input.empty()) {
+        // Alone, the curve is of values at the effect's depth, or in linear
+        // light of an 8-bit sRGB file.
+        drawCurve(*runner, o, o.depth != 0 ? o.depth : o.linear ? 32 : 8, o.linear ? 8 : 0, "sRGB");
+        return 0;
+    }
 
     const long first = o.sequence ? o.firstFrame : 0;
     const long last = o.sequence ? o.lastFrame : 0;
     const long total = last - first + 1;
-    const bool progress = o.sequence && MORVEK_ISATTY(MORVEK_STDERR_FD);
-    const auto start = std::chrono::steady_clock::now();
+    ProgressLine progress(!o.quiet && MORVEK_ISATTY(MORVEK_STDERR_FD), total);
     FrameResult shape;
     std::set<std::string> warned;
     for (long frame = first; frame <= last; ++frame) {
@@ -274,7 +293,10 @@ int run(const Options& o) {
         const std::string out = o.sequence ? expandFramePattern(o.output, frame) : o.output;
         FrameActivity activity;
         activity.frameText = o.sequence ? "frame " + std::to_string(frame) : "'" + in + "'";
+        activity.input = in;
         activity.output = out;
+        activity.progress = &progress;
+        progress.startFrame();
         if (frame > first) {
             activity.done = "; frames " + std::to_string(first) + "-" + std::to_string(frame - 1) + " are complete";
         }
@@ -290,40 +312,39 @@ int run(const Options& o) {
             error = e.what();
         }
         setActivity(std::string());
+        progress.endFrame();
         if (failed) {
-            if (progress) {
-                std::fputc('\n', stderr);
-            }
+            progress.clear();
             const std::string where = o.sequence ? "frame " + std::to_string(frame) + ": " : std::string();
             return fail(kExitFailed, where + error);
         }
         for (const std::string& w : warnings) {
             if (warned.insert(w).second) {
-                std::fprintf(stderr, "%smorvek-render: warning: %s\n", progress ? "\n" : "", w.c_str());
+                progress.clear();
+                std::fprintf(stderr, "morvek-render: warning: %s\n", w.c_str());
             }
         }
-        printWarnings(*runner);
-        if (progress) {
-            const long done = frame - first + 1;
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            const double fps = elapsed > 0 ? done / elapsed : 0.0;
-            const double left = fps > 0 ? (total - done) / fps : 0.0;
-            std::fprintf(stderr, "\r%ld/%ld frames  %.1f fps  %s left   ", done, total, fps, clockText(left).c_str());
-            std::fflush(stderr);
+        for (const std::string& w : runner->takeWarnings()) {
+            progress.clear();
+            std::fprintf(stderr, "morvek-render: warning: %s\n", w.c_str());
         }
     }
-    if (progress) {
-        std::fputc('\n', stderr);
+    progress.finish();
+    const double elapsed = progress.elapsed();
+    if (!o.curve.empty()) {
+        drawCurve(*runner, o, shape.depth, shape.fileDepth, shape.colourSpace);
     }
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (o.quiet) {
+        return 0;
+    }
     if (o.sequence) {
-        std::printf("rendered %ld frames (%ld-%ld, %dx%d, depth %d) to %s in %.2f s, %.1f fps\n", total, first, last,
-                    shape.width, shape.height, shape.depth, o.output.c_str(), elapsed,
-                    elapsed > 0 ? total / elapsed : 0.0);
+        std::printf("rendered %ld frames (%ld-%ld, %dx%d, depth %d) to %s in %.2f s, %.1f fps (%s)\n", total, first,
+                    last, shape.width, shape.height, shape.depth, o.output.c_str(), elapsed,
+                    elapsed > 0 ? total / elapsed : 0.0, progress.stageTimes().c_str());
     } else {
         const std::string images = shape.images > 1 ? std::to_string(shape.images) + " images, " : std::string();
-        std::printf("wrote %s (%s%dx%d, depth %d) in %.2f s\n", o.output.c_str(), images.c_str(), shape.width,
-                    shape.height, shape.depth, elapsed);
+        std::printf("wrote %s (%s%dx%d, depth %d) in %.2f s (%s)\n", o.output.c_str(), images.c_str(), shape.width,
+                    shape.height, shape.depth, elapsed, progress.stageTimes().c_str());
     }
     return 0;
 }
