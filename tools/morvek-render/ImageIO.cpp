@@ -95,6 +95,8 @@ bool imageFilesSupported() {
     return false;
 }
 
+void setImageThreads(int) {}
+
 ImageReader::ImageReader(const std::string& path, int) {
     checkReadableFile(path);
     throw ImageError("'" + path + "': this build reads only .raw frames (it was built without OpenImageIO)");
@@ -161,6 +163,11 @@ std::string declaredColourSpace(const FileLayout& layout, float* gamma) {
     }
     *gamma = layout.metadata->spec.get_float_attribute("oiio:Gamma", 0.0f);
     return layout.metadata->spec.get_string_attribute("oiio:ColorSpace");
+}
+
+void setImageThreads(int workers) {
+    // The library's count includes the calling thread.
+    OIIO::attribute("threads", std::max(1, workers) + 1);
 }
 
 namespace {
@@ -1244,6 +1251,9 @@ void ImageWriter::finish() {
         w.fail(error.empty() ? "the image format could not finish the file" : error);
     }
     if (!w.proxy || !w.proxy->used()) {
+        // The disk writing of what the library wrote by name starts while it
+        // is read back.
+        w.file->startFlush();
         w.verifyReadBack();
     }
 }

@@ -70,6 +70,11 @@ struct LoadedImage {
 // True when this build reads and writes image files.
 bool imageFilesSupported();
 
+// The threads the file library may use to compress and decompress: `workers`
+// of its own beside the thread that calls it (it splits work only when it
+// has at least two).
+void setImageThreads(int workers);
+
 // An image file open for reading: every subimage (TIFF pages, OpenEXR parts)
 // described at once, the pixels of one at a time. MIP-mapped and deep files
 // are refused.

@@ -110,6 +110,7 @@ int run(const Options& o) {
 
     const std::string modulePath = o.plugin.empty() ? defaultModulePath() : o.plugin;
     const int threads = o.threads > 0 ? o.threads : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    setImageThreads(threads);
     std::unique_ptr<EffectRunner> runner;
     try {
         runner = std::make_unique<EffectRunner>(modulePath, threads);
