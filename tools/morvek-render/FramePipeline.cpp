@@ -308,7 +308,7 @@ double Pipeline::imageMemory(const FrameFiles& f, int image) const {
     double need = renderMemory(l.width, l.height, 32, l.passThroughBytes); // linear light in and out
     need += readDepth != 32 ? frame(readDepth) : 0.0;                      // a raw frame as read
     need += depth != 32 ? 2.0 * frame(depth) : 0.0;                        // the effect's worlds
-    need += f.rawInput && o_.depth != 32 ? frame(o_.depth) : 0.0;         // the raw frame written
+    need += f.rawInput && o_.depth != 32 ? frame(o_.depth) : 0.0;          // the raw frame written
     return need;
 }
 
@@ -394,11 +394,13 @@ std::string Pipeline::run(const std::function<void(const FrameDone&)>& done) {
     long next = first_; // the frame whose images come next
     bool frameStarted = false;
     for (;;) {
-        if (!frameStarted) {
-            progress_.startFrame();
-            frameStarted = true;
+        if (next <= last_) {
+            if (!frameStarted) {
+                progress_.startFrame();
+                frameStarted = true;
+            }
+            progress_.stage("reading", o_.sequence ? expandFramePattern(o_.input, next) : o_.input);
         }
-        progress_.stage("reading", o_.sequence ? expandFramePattern(o_.input, next) : o_.input);
         Job job = pop();
         if (job.end) {
             break;

@@ -117,7 +117,8 @@ void convertDepth(const FrameRows& from, const FrameRows& to) {
         unsigned char* dst = to.row(y);
         for (int x = 0; x < from.width; ++x) {
             for (int c = 0; c < 4; ++c) {
-                setNormalizedSample(dst + x * toPixel, to.depth, c, normalizedSample(src + x * fromPixel, from.depth, c));
+                setNormalizedSample(dst + x * toPixel, to.depth, c,
+                                    normalizedSample(src + x * fromPixel, from.depth, c));
             }
         }
     }

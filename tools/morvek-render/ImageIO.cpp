@@ -700,14 +700,15 @@ LoadedImage ImageReader::read(int subimage, const ProgressFn& progress) {
     // Memory is taken as rows arrive, not as the header declares.
     image.data.reserve(rowBytes * static_cast<std::size_t>(image.height));
     result.passThrough.reserve(result.layout.passThroughBytes * pixels);
-    readRows(subimage, rowBytes,
-             [&](int first, int rows) {
-                 image.data.resize(static_cast<std::size_t>(first + rows) * rowBytes);
-                 result.passThrough.resize(static_cast<std::size_t>(first + rows) *
-                                           static_cast<std::size_t>(image.width) * result.layout.passThroughBytes);
-                 return image.data.data() + static_cast<std::size_t>(first) * rowBytes;
-             },
-             result.passThrough, progress);
+    readRows(
+        subimage, rowBytes,
+        [&](int first, int rows) {
+            image.data.resize(static_cast<std::size_t>(first + rows) * rowBytes);
+            result.passThrough.resize(static_cast<std::size_t>(first + rows) * static_cast<std::size_t>(image.width) *
+                                      result.layout.passThroughBytes);
+            return image.data.data() + static_cast<std::size_t>(first) * rowBytes;
+        },
+        result.passThrough, progress);
     return result;
 }
 
