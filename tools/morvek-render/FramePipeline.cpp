@@ -419,7 +419,7 @@ std::string Pipeline::run(const std::function<void(const FrameDone&)>& done) {
         release(job.reserved);
         if (!error.empty()) {
             if (o_.sequence) {
-                error = "frame " + std::to_string(job.frame) + ": " + error;
+                error.insert(0, "frame " + std::to_string(job.frame) + ": ");
             }
             break;
         }

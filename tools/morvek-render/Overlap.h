@@ -38,7 +38,7 @@ void overlapBlocks(int count, std::size_t bytes, Produce produce, Consume consum
     int consumed = 0; // blocks whose buffer is free again
     bool stop = false;
     std::exception_ptr failure;
-    auto fail = [&](std::exception_ptr e) {
+    auto fail = [&](const std::exception_ptr& e) {
         {
             std::lock_guard<std::mutex> hold(lock);
             if (!failure) {
