@@ -480,25 +480,22 @@ void Pipeline::setAhead(const std::shared_ptr<FrameFiles>& files) {
 
 void Pipeline::updateActivity() {
     std::string text;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        std::vector<const FrameFiles*> open;
-        if (current_) {
-            text = std::string("while ") + stage_ + " " + frameText(*current_);
-            open.push_back(current_.get());
-        }
-        if (ahead_ && ahead_ != current_) {
-            text += (text.empty() ? "while reading " : " and reading ") + frameText(*ahead_);
-            open.push_back(ahead_.get());
-        }
-        if (open.empty()) {
-            text.clear();
-        } else {
-            text += "; '" + open[0]->output + "'";
-            text += open.size() > 1 ? " and '" + open[1]->output + "' were not written" : " was not written";
-            if (anyDone_) {
-                text += "; frames " + std::to_string(first_) + "-" + std::to_string(lastDone_) + " are complete";
-            }
+    // Set under the lock, so that the two threads' lines reach it in order.
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<const FrameFiles*> open;
+    if (current_) {
+        text = std::string("while ") + stage_ + " " + frameText(*current_);
+        open.push_back(current_.get());
+    }
+    if (ahead_ && ahead_ != current_) {
+        text += (text.empty() ? "while reading " : " and reading ") + frameText(*ahead_);
+        open.push_back(ahead_.get());
+    }
+    if (!open.empty()) {
+        text += "; '" + open[0]->output + "'";
+        text += open.size() > 1 ? " and '" + open[1]->output + "' were not written" : " was not written";
+        if (anyDone_) {
+            text += "; frames " + std::to_string(first_) + "-" + std::to_string(lastDone_) + " are complete";
         }
     }
     setActivity(text);
