@@ -64,6 +64,7 @@ private:
     std::shared_ptr<FrameFiles> openFrame(long frame);
     bool reserve(double bytes);
     std::unique_ptr<standin::World> takeWorld(int width, int height, int depth);
+    bool waitForRoom();
     bool push(Job job);
 
     // Calling thread.
@@ -201,6 +202,14 @@ std::unique_ptr<standin::World> Pipeline::takeWorld(int width, int height, int d
     return makeWorld(width, height, depth);
 }
 
+// Waits until the calling thread has taken the image read last, so that
+// the reader works on one image ahead at most. False when the run stops.
+bool Pipeline::waitForRoom() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [&] { return stopped_ || ready_.empty(); });
+    return !stopped_;
+}
+
 bool Pipeline::push(Job job) {
     std::unique_lock<std::mutex> hold(lock_);
     changed_.wait(hold, [&] { return stopped_ || ready_.empty(); });
@@ -243,9 +252,15 @@ void Pipeline::readFrames() {
         Job failed;
         failed.frame = frame;
         std::string input = o_.sequence ? expandFramePattern(o_.input, frame) : o_.input;
+        if (!waitForRoom()) {
+            return;
+        }
         try {
             files = openFrame(frame);
             for (int i = 0; i < static_cast<int>(files->layouts.size()); ++i) {
+                if (i > 0 && !waitForRoom()) {
+                    return;
+                }
                 const FileLayout& layout = files->layouts[i];
                 const int depth = files->depths[i];
                 Job job;
