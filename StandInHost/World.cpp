@@ -2,9 +2,11 @@
 // the world records a module passes back.
 #include "World.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 
 namespace standin {
 
@@ -86,9 +88,12 @@ World::World(A_long width, A_long height, PF_PixelFormat format, A_long extraRow
     }
     const std::size_t rowbytes = static_cast<std::size_t>(width) * pixelSize_ + extraRowBytes;
     byteSize_ = rowbytes * static_cast<std::size_t>(height);
-    storage_.assign(byteSize_ + kGuardBytes + kAlign, 0);
-    const auto base = reinterpret_cast<std::uintptr_t>(storage_.data());
-    data_ = storage_.data() + ((kAlign - base % kAlign) % kAlign);
+    storage_.reset(static_cast<std::uint8_t*>(std::calloc(byteSize_ + kGuardBytes + kAlign, 1)));
+    if (!storage_) {
+        throw std::bad_alloc();
+    }
+    const auto base = reinterpret_cast<std::uintptr_t>(storage_.get());
+    data_ = storage_.get() + ((kAlign - base % kAlign) % kAlign);
     std::memset(data_ + byteSize_, kGuardValue, kGuardBytes);
 
     def_.world_flags = PF_WorldFlag_WRITEABLE | (bitsPerChannelOf(format) == 16 ? PF_WorldFlag_DEEP : 0);
@@ -113,6 +118,10 @@ World::~World() {
     if (it != r.byData.end() && it->second == this) {
         r.byData.erase(it);
     }
+}
+
+void World::Free::operator()(std::uint8_t* p) const {
+    std::free(p);
 }
 
 void World::setOrigin(A_long x, A_long y) {

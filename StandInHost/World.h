@@ -13,7 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace standin {
 
@@ -81,7 +81,12 @@ private:
     PF_EffectWorld def_{};
     PF_PixelFormat format_;
     int pixelSize_;
-    std::vector<std::uint8_t> storage_;
+    // calloc'd: the system hands out large blocks as zero pages on demand,
+    // so a world costs memory and page faults only where it is written.
+    struct Free {
+        void operator()(std::uint8_t* p) const;
+    };
+    std::unique_ptr<std::uint8_t, Free> storage_;
     std::uint8_t* data_ = nullptr;
     std::size_t byteSize_ = 0;
 };

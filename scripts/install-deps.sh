@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libmpfr-dev libopencolorio-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
   g++-aarch64-linux-gnu qemu-user
-  libopenimageio-dev openimageio-tools
+  libopenimageio-dev openimageio-tools time
 )
 
 missing=()

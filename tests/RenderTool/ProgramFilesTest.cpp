@@ -225,4 +225,20 @@ TEST(ProgramMemory, HugeHeadersAndShortDataCostALine) {
     EXPECT_FALSE(rt::fs::exists(dir + "/out.png"));
 }
 
+TEST(ProgramMemory, ALimitForOneFrameRendersASequenceOneFrameAtATime) {
+    // 40 MiB holds one 320 x 200 frame with its blocks of rows in flight but
+    // not two: the next frame is read only once the last is written.
+    const std::string dir = rt::scratchDir();
+    for (const char* f : {"1", "2", "3"}) {
+        rt::writeFile(dir + "/in." + f + ".png", noise(320, 200, 4), OIIO::TypeDesc::UINT8, true);
+    }
+    const rt::RunResult r =
+        rt::runTool(dir, {"--memory-limit", "40M", "--frames", "1-3", dir + "/in.#.png", dir + "/out.#.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* f : {"1", "2", "3"}) {
+        const rt::Pixels<uint8_t> in = rt::readFile<uint8_t>(dir + "/in." + f + ".png");
+        EXPECT_EQ(rt::readFile<uint8_t>(dir + "/out." + f + ".png").data, in.data) << f;
+    }
+}
+
 } // namespace

@@ -430,6 +430,43 @@ TEST(ProgramThreads, ThreadCountDoesNotChangeTheResult) {
     }
 }
 
+TEST(ProgramLargeFrames, EveryBlockOfRowsIsConvertedInItsPlace) {
+    // Files are read and written in blocks of about 8 MiB, two at a time:
+    // a frame of four blocks each way, whose every row differs, and every
+    // pixel compared with the effect (uncompressed, to keep the test quick).
+    const std::string dir = rt::scratchDir();
+    const Converters effect(kExposure, kGamma);
+    const int width = 1024, height = 10000;
+    Pixels<uint8_t> in{width, height, 3, {}};
+    in.data.resize(static_cast<std::size_t>(width) * height * 3);
+    uint32_t state = 12345;
+    for (uint8_t& v : in.data) {
+        state = state * 1664525u + 1013904223u;
+        v = static_cast<uint8_t>(state >> 24);
+    }
+    OIIO::ImageSpec spec(width, height, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("compression", "none");
+    auto file = OIIO::ImageOutput::create(dir + "/in.tif");
+    ASSERT_TRUE(file && file->open(dir + "/in.tif", spec));
+    ASSERT_TRUE(file->write_image(OIIO::TypeDesc::UINT8, in.data.data()));
+    ASSERT_TRUE(file->close());
+    file.reset();
+
+    expectRendered(rt::runTool(dir, effectArgs(dir + "/in.tif", dir + "/out.tif")));
+    const Pixels<uint8_t> out = rt::readFile<uint8_t>(dir + "/out.tif");
+    ASSERT_EQ(out.data.size(), in.data.size());
+    int wrong = 0;
+    for (int y = 0; y < height && wrong < 10; ++y) {
+        for (int x = 0; x < width && wrong < 10; ++x) {
+            const PF_Pixel e = effect(PF_Pixel{255, in.at(x, y, 0), in.at(x, y, 1), in.at(x, y, 2)});
+            if (out.at(x, y, 0) != e.red || out.at(x, y, 1) != e.green || out.at(x, y, 2) != e.blue) {
+                ADD_FAILURE() << "pixel " << x << "," << y;
+                ++wrong;
+            }
+        }
+    }
+}
+
 TEST(ProgramInfo, ReportsWhatTheHostLearned) {
     const std::string dir = rt::scratchDir();
     const rt::RunResult r = rt::runTool(dir, {"--info"});

@@ -46,7 +46,28 @@ std::string hex(uint32_t v) {
     return text;
 }
 
+// Rows padded to 64 bytes.
+A_long rowPadding(int width, int depth) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * pixelBytes(depth);
+    return static_cast<A_long>((64 - rowBytes % 64) % 64);
+}
+
 } // namespace
+
+std::unique_ptr<standin::World> makeWorld(int width, int height, int depth) {
+    frameBytes(width, height, depth); // checks the size and depth
+    return std::make_unique<standin::World>(width, height, standin::formatForBits(depth), rowPadding(width, depth));
+}
+
+FrameRows rowsOf(standin::World& world) {
+    return FrameRows{world.bytes(), static_cast<std::size_t>(world.rowbytes()), world.width(), world.height(),
+                     world.bitsPerChannel()};
+}
+
+std::size_t worldBytes(int width, int height, int depth) {
+    return (frameBytes(width, 1, depth) + static_cast<std::size_t>(rowPadding(width, depth))) *
+           static_cast<std::size_t>(height);
+}
 
 std::string defaultModulePath() {
     const std::string program = programPath();
@@ -189,9 +210,10 @@ const SliderInfo* EffectRunner::slider(const std::string& name) const {
     return nullptr;
 }
 
-HostImage EffectRunner::render(const HostImage& input, double exposure, double gamma, long frame) {
-    if (!handlesDepth(input.depth)) {
-        throw HostError("the module does not render at depth " + std::to_string(input.depth));
+void EffectRunner::render(standin::World& in, standin::World& out, double exposure, double gamma, long frame) {
+    const int depth = in.bitsPerChannel();
+    if (!handlesDepth(depth)) {
+        throw HostError("the module does not render at depth " + std::to_string(depth));
     }
     if ((outFlags2_ & PF_OutFlag2_SUPPORTS_SMART_RENDER) == 0) {
         throw HostError("the module does not announce smart rendering, the only way this host renders");
@@ -201,17 +223,6 @@ HostImage EffectRunner::render(const HostImage& input, double exposure, double g
     }
     session_->setSlider(exposureIndex_, exposure);
     session_->setSlider(gammaIndex_, gamma);
-
-    const PF_PixelFormat format = standin::formatForBits(input.depth);
-    const std::size_t rowBytes = input.rowBytes();
-    // Pad rows to 64 bytes, as hosts commonly do; the module must honour
-    // rowbytes.
-    const A_long pad = static_cast<A_long>((64 - rowBytes % 64) % 64);
-    standin::World in(input.width, input.height, format, pad);
-    standin::World out(input.width, input.height, format, pad);
-    for (int y = 0; y < input.height; ++y) {
-        std::memcpy(in.row(y), input.data.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
-    }
 
     standin::FrameOptions options;
     options.threads = threads_;
@@ -224,9 +235,22 @@ HostImage EffectRunner::render(const HostImage& input, double exposure, double g
     if (wasClean && !session_->reportsClean()) {
         warnings_.push_back("the module left host resources behind: " + session_->firstLeak());
     }
+}
+
+HostImage EffectRunner::render(const HostImage& input, double exposure, double gamma, long frame) {
+    if (!isValidDepth(input.depth)) {
+        throw HostError("the module does not render at depth " + std::to_string(input.depth));
+    }
+    const std::unique_ptr<standin::World> in = makeWorld(input.width, input.height, input.depth);
+    const std::unique_ptr<standin::World> out = makeWorld(input.width, input.height, input.depth);
+    const std::size_t rowBytes = input.rowBytes();
+    for (int y = 0; y < input.height; ++y) {
+        std::memcpy(in->row(y), input.data.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+    }
+    render(*in, *out, exposure, gamma, frame);
     HostImage result(input.width, input.height, input.depth);
     for (int y = 0; y < input.height; ++y) {
-        std::memcpy(result.data.data() + static_cast<std::size_t>(y) * rowBytes, out.row(y), rowBytes);
+        std::memcpy(result.data.data() + static_cast<std::size_t>(y) * rowBytes, out->row(y), rowBytes);
     }
     return result;
 }

@@ -34,6 +34,14 @@ struct SliderInfo {
     int precision = 0;
 };
 
+// A cleared world for a frame of that size at depth 8, 16 or 32, its rows
+// padded to 64 bytes as hosts commonly do (the module must honour
+// rowbytes), and the view of its rows.
+std::unique_ptr<standin::World> makeWorld(int width, int height, int depth);
+FrameRows rowsOf(standin::World& world);
+// Bytes of such a world.
+std::size_t worldBytes(int width, int height, int depth);
+
 // The module beside this program, or the build tree's module.
 std::string defaultModulePath();
 
@@ -67,9 +75,12 @@ public:
     // The slider of that name; null when the module did not add it.
     const SliderInfo* slider(const std::string& name) const;
 
-    // Renders one frame at the image's depth with the two slider values;
-    // `frame` is the frame number (the host's time). Throws HostError with
-    // the module's code when it fails.
+    // Renders one frame from `in` to `out` (worlds of one size and depth,
+    // from makeWorld) with the two slider values; `frame` is the frame
+    // number (the host's time). Throws HostError with the module's code when
+    // it fails.
+    void render(standin::World& in, standin::World& out, double exposure, double gamma, long frame = 0);
+    // The same on a frame held in a HostImage, copied in and out.
     HostImage render(const HostImage& input, double exposure, double gamma, long frame = 0);
 
     int threads() const { return threads_; }

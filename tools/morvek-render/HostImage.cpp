@@ -66,46 +66,61 @@ uint16_t hostToFile16(uint16_t hostValue) {
     return static_cast<uint16_t>((h * 65535u + 16384u) >> 15);
 }
 
-double HostImage::normalized(std::size_t i, int c) const {
+double normalizedSample(const unsigned char* pixel, int depth, int c) {
     switch (depth) {
-    case 8: {
-        const PF_Pixel& p = pixels<PF_Pixel>()[i];
-        const A_u_char v[4] = {p.alpha, p.red, p.green, p.blue};
-        return v[c] / 255.0;
-    }
+    case 8:
+        return pixel[c] / 255.0;
     case 16: {
-        const PF_Pixel16& p = pixels<PF_Pixel16>()[i];
-        const A_u_short v[4] = {p.alpha, p.red, p.green, p.blue};
-        return v[c] / 32768.0;
+        A_u_short v;
+        std::memcpy(&v, pixel + 2 * c, sizeof v);
+        return v / 32768.0;
     }
     default: {
-        const PF_PixelFloat& p = pixels<PF_PixelFloat>()[i];
-        const float v[4] = {p.alpha, p.red, p.green, p.blue};
-        return v[c];
+        float v;
+        std::memcpy(&v, pixel + 4 * c, sizeof v);
+        return v;
     }
     }
 }
 
-void HostImage::setNormalized(std::size_t i, int c, double value) {
+void setNormalizedSample(unsigned char* pixel, int depth, int c, double value) {
     switch (depth) {
-    case 8: {
-        PF_Pixel& p = pixels<PF_Pixel>()[i];
-        A_u_char* v[4] = {&p.alpha, &p.red, &p.green, &p.blue};
-        *v[c] = static_cast<A_u_char>(quantize(value, 255));
+    case 8:
+        pixel[c] = static_cast<A_u_char>(quantize(value, 255));
         break;
-    }
     case 16: {
-        PF_Pixel16& p = pixels<PF_Pixel16>()[i];
-        A_u_short* v[4] = {&p.alpha, &p.red, &p.green, &p.blue};
-        *v[c] = static_cast<A_u_short>(quantize(value, PF_MAX_CHAN16));
+        const auto v = static_cast<A_u_short>(quantize(value, PF_MAX_CHAN16));
+        std::memcpy(pixel + 2 * c, &v, sizeof v);
         break;
     }
     default: {
-        PF_PixelFloat& p = pixels<PF_PixelFloat>()[i];
-        float* v[4] = {&p.alpha, &p.red, &p.green, &p.blue};
-        *v[c] = static_cast<float>(value);
+        const auto v = static_cast<float>(value);
+        std::memcpy(pixel + 4 * c, &v, sizeof v);
         break;
     }
+    }
+}
+
+double HostImage::normalized(std::size_t i, int c) const {
+    return normalizedSample(data.data() + i * pixelBytes(depth), depth, c);
+}
+
+void HostImage::setNormalized(std::size_t i, int c, double value) {
+    setNormalizedSample(data.data() + i * pixelBytes(depth), depth, c, value);
+}
+
+void convertDepth(const FrameRows& from, const FrameRows& to) {
+    const std::size_t fromPixel = pixelBytes(from.depth);
+    const std::size_t toPixel = pixelBytes(to.depth);
+    for (int y = 0; y < from.height; ++y) {
+        const unsigned char* src = from.row(y);
+        unsigned char* dst = to.row(y);
+        for (int x = 0; x < from.width; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                setNormalizedSample(dst + x * toPixel, to.depth, c,
+                                    normalizedSample(src + x * fromPixel, from.depth, c));
+            }
+        }
     }
 }
 
@@ -114,12 +129,7 @@ HostImage convertDepth(const HostImage& image, int depth) {
         return image;
     }
     HostImage out(image.width, image.height, depth);
-    const std::size_t n = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    for (std::size_t i = 0; i < n; ++i) {
-        for (int c = 0; c < 4; ++c) {
-            out.setNormalized(i, c, image.normalized(i, c));
-        }
-    }
+    convertDepth(image.rows(), out.rows());
     return out;
 }
 

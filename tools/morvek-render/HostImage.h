@@ -29,6 +29,25 @@ std::size_t pixelBytes(int depth); // 4, 8 or 16
 // Bytes of a packed frame; throws ImageError on a bad size or depth.
 std::size_t frameBytes(int width, int height, int depth);
 
+// The rows of a frame in the host's layout, wherever they are held (a
+// HostImage, a host world): `rowBytes` apart, each row width pixels of
+// pixelBytes(depth).
+struct FrameRows {
+    unsigned char* data = nullptr;
+    std::size_t rowBytes = 0;
+    int width = 0;
+    int height = 0;
+    int depth = 8;
+
+    unsigned char* row(int y) const { return data + static_cast<std::size_t>(y) * rowBytes; }
+};
+
+// Channel c (0 alpha, 1 red, 2 green, 3 blue) of the pixel at `pixel` as a
+// fraction of full, and the reverse, rounded to nearest and clamped at the
+// integer depths.
+double normalizedSample(const unsigned char* pixel, int depth, int c);
+void setNormalizedSample(unsigned char* pixel, int depth, int c, double value);
+
 struct HostImage {
     int width = 0;
     int height = 0;
@@ -40,6 +59,12 @@ struct HostImage {
 
     std::size_t rowBytes() const { return static_cast<std::size_t>(width) * pixelBytes(depth); }
     std::size_t byteCount() const { return data.size(); }
+
+    FrameRows rows() { return FrameRows{data.data(), rowBytes(), width, height, depth}; }
+    // For reading only.
+    FrameRows rows() const {
+        return FrameRows{const_cast<unsigned char*>(data.data()), rowBytes(), width, height, depth};
+    }
 
     template <class Pixel> Pixel* pixels() { return reinterpret_cast<Pixel*>(data.data()); }
     template <class Pixel> const Pixel* pixels() const { return reinterpret_cast<const Pixel*>(data.data()); }
@@ -62,6 +87,8 @@ uint32_t quantize(double fraction, uint32_t top);
 
 // The same frame at another depth.
 HostImage convertDepth(const HostImage& image, int depth);
+// The pixels of `from` into `to`, a frame of the same size at its own depth.
+void convertDepth(const FrameRows& from, const FrameRows& to);
 
 } // namespace MorvekRender
 

@@ -2,12 +2,15 @@
 // and from the host's straight-colour frames.
 #include "ImageIO.h"
 
+#include "Overlap.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <type_traits>
 
 #include <sys/stat.h>
 
@@ -92,6 +95,8 @@ bool imageFilesSupported() {
     return false;
 }
 
+void setImageThreads(int) {}
+
 ImageReader::ImageReader(const std::string& path, int) {
     checkReadableFile(path);
     throw ImageError("'" + path + "': this build reads only .raw frames (it was built without OpenImageIO)");
@@ -102,6 +107,11 @@ ImageReader::~ImageReader() = default;
 int ImageReader::depth(int) const {
     return 8;
 }
+
+void ImageReader::readInto(int, const FrameRows&, std::vector<unsigned char>&, const ProgressFn&) {}
+
+void ImageReader::readRows(int, std::size_t, const std::function<unsigned char*(int, int)>&,
+                           std::vector<unsigned char>&, const ProgressFn&) {}
 
 LoadedImage ImageReader::read(int, const ProgressFn&) {
     return LoadedImage();
@@ -116,6 +126,8 @@ ImageWriter::ImageWriter(OutputFile& file, const std::vector<FileLayout>&, std::
 }
 
 ImageWriter::~ImageWriter() = default;
+
+void ImageWriter::write(const FrameRows&, const std::vector<unsigned char>&, const ProgressFn&) {}
 
 void ImageWriter::write(const HostImage&, const LoadedImage&, const ProgressFn&) {}
 
@@ -151,6 +163,11 @@ std::string declaredColourSpace(const FileLayout& layout, float* gamma) {
     }
     *gamma = layout.metadata->spec.get_float_attribute("oiio:Gamma", 0.0f);
     return layout.metadata->spec.get_string_attribute("oiio:ColorSpace");
+}
+
+void setImageThreads(int workers) {
+    // The library's count includes the calling thread.
+    OIIO::attribute("threads", std::max(1, workers) + 1);
 }
 
 namespace {
@@ -325,22 +342,48 @@ OIIO::TypeDesc nativeType(const OIIO::ImageSpec& spec) {
     return spec.channelformats.empty() ? spec.format : OIIO::TypeUnknown;
 }
 
+// The rows the format compresses together: TIFF's strips, OpenEXR's chunks.
+// A block of whole units is compressed or decompressed in parallel by the
+// library and never splits a unit between two calls.
+int unitRows(const OIIO::ImageSpec& spec, const std::string& format) {
+    if (format == "tiff") {
+        return std::max(1, spec.get_int_attribute("tiff:RowsPerStrip", 1));
+    }
+    if (format == "openexr") {
+        const std::string compression = spec.get_string_attribute("compression");
+        if (compression == "zip" || compression == "pxr24") {
+            return 16;
+        }
+        if (compression == "piz" || compression.rfind("b44", 0) == 0 || compression.rfind("dwaa", 0) == 0) {
+            return 32;
+        }
+        if (compression.rfind("dwab", 0) == 0) {
+            return 256;
+        }
+    }
+    return 1;
+}
+
 // Rows per block for an image of `rowBytes` per row: whole tile rows for a
-// tiled image.
-int blockRows(std::size_t rowBytes, const OIIO::ImageSpec& spec) {
+// tiled image, else whole units of compression.
+int blockRows(std::size_t rowBytes, const OIIO::ImageSpec& spec, const std::string& format) {
     int rows = static_cast<int>(std::max<std::size_t>(1, kBlockBytes / std::max<std::size_t>(1, rowBytes)));
     rows = std::min(rows, spec.height);
     if (spec.tile_width > 0) {
         const int tile = std::max(1, spec.tile_height);
         rows = std::max(1, rows / tile) * tile;
+    } else if (rows < spec.height) {
+        const int unit = unitRows(spec, format);
+        rows = std::max(1, rows / unit) * unit;
     }
     return rows;
 }
 
 // Reads the rows of one subimage block after block in the file's own sample
-// types, handing each block (first row, row count, samples) to `use`.
-// Stops at the first error, including a warning the reader only records
-// (a JPEG whose data ends early decodes the rest as grey).
+// types, handing each block (first row, row count, samples) to `use`; the
+// library decodes the next block while `use` takes the last. Stops at the
+// first error, including a warning the reader only records (a JPEG whose
+// data ends early decodes the rest as grey).
 template <class Use> void readBlocks(OIIO::ImageInput& in, int subimage, const std::string& path, Use use) {
     if (!in.seek_subimage(subimage, 0)) {
         throw ImageError(inputError(path, in.geterror()));
@@ -348,21 +391,28 @@ template <class Use> void readBlocks(OIIO::ImageInput& in, int subimage, const s
     (void)in.geterror(); // what looking for other subimages and levels left behind
     const OIIO::ImageSpec spec = in.spec();
     const std::size_t rowBytes = spec.scanline_bytes(true);
-    const int rows = blockRows(rowBytes, spec);
-    std::vector<unsigned char> block(rowBytes * static_cast<std::size_t>(rows));
-    for (int first = 0; first < spec.height; first += rows) {
-        const int end = std::min(spec.height, first + rows);
-        const bool ok = spec.tile_width > 0
-                            ? in.read_tiles(subimage, 0, spec.x, spec.x + spec.width, spec.y + first, spec.y + end,
-                                            spec.z, spec.z + 1, 0, spec.nchannels, nativeType(spec), block.data())
-                            : in.read_scanlines(subimage, 0, spec.y + first, spec.y + end, spec.z, 0, spec.nchannels,
-                                                nativeType(spec), block.data());
-        if (!ok || in.has_error()) {
-            const std::string reason = in.geterror();
-            throw ImageError(inputError(path, reason.empty() ? "the file's data ends early" : reason));
-        }
-        use(first, end - first, block.data());
-    }
+    const int rows = blockRows(rowBytes, spec, in.format_name());
+    const int count = (spec.height + rows - 1) / rows;
+    overlapBlocks(
+        count, rowBytes * static_cast<std::size_t>(rows),
+        [&](int k, unsigned char* block) {
+            const int first = k * rows;
+            const int end = std::min(spec.height, first + rows);
+            const bool ok = spec.tile_width > 0
+                                ? in.read_tiles(subimage, 0, spec.x, spec.x + spec.width, spec.y + first, spec.y + end,
+                                                spec.z, spec.z + 1, 0, spec.nchannels, nativeType(spec), block)
+                                : in.read_scanlines(subimage, 0, spec.y + first, spec.y + end, spec.z, 0,
+                                                    spec.nchannels, nativeType(spec), block);
+            // The library keeps its messages per thread: they are read here.
+            if (!ok || in.has_error()) {
+                const std::string reason = in.geterror();
+                throw ImageError(inputError(path, reason.empty() ? "the file's data ends early" : reason));
+            }
+        },
+        [&](int k, const unsigned char* block) {
+            const int first = k * rows;
+            use(first, std::min(spec.height, first + rows) - first, block);
+        });
 }
 
 std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path) {
@@ -430,52 +480,235 @@ int ImageReader::depth(int subimage) const {
     return impl_->depth != 0 ? impl_->depth : hostDepthFor(layout(subimage).sampleType);
 }
 
-LoadedImage ImageReader::read(int subimage, const ProgressFn& progress) {
-    LoadedImage result;
-    result.layout = layout(subimage);
-    const FileMetadata& md = *result.layout.metadata;
+namespace {
+
+// Sample conversions on known types, each the same arithmetic as
+// loadSample, storeSample and setNormalizedSample, so that the fast loops
+// give the same values as the general ones.
+template <class T> struct Sample;
+template <> struct Sample<uint8_t> {
+    static constexpr bool integer = true;
+    static double load(uint8_t v) { return v / 255.0; }
+    static uint8_t store(double v) { return static_cast<uint8_t>(quantize(v, 255)); }
+    static uint8_t host(double v) { return static_cast<uint8_t>(quantize(v, 255)); }
+    static double ofHost(uint8_t v) { return v / 255.0; }
+};
+template <> struct Sample<uint16_t> {
+    static constexpr bool integer = true;
+    static double load(uint16_t v) { return v / 65535.0; }
+    static uint16_t store(double v) { return static_cast<uint16_t>(quantize(v, 65535)); }
+    static uint16_t host(double v) { return static_cast<uint16_t>(quantize(v, PF_MAX_CHAN16)); }
+    static double ofHost(uint16_t v) { return v / 32768.0; }
+};
+template <> struct Sample<half> {
+    static constexpr bool integer = false;
+    static double load(half v) { return static_cast<float>(v); }
+    static half store(double v) { return half(static_cast<float>(v)); }
+};
+template <> struct Sample<float> {
+    static constexpr bool integer = false;
+    static double load(float v) { return v; }
+    static float store(double v) { return static_cast<float>(v); }
+    static float host(double v) { return static_cast<float>(v); }
+    static double ofHost(float v) { return v; }
+};
+
+template <class T> T at(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// One integer sample type to another through a table of every value; the
+// table is empty where a value is cheaper to compute than to look up.
+template <class From, class To> struct Table {
+    std::vector<To> entries;
+    template <class F> explicit Table(F convert) {
+        if constexpr (Sample<From>::integer && std::is_integral<To>::value) {
+            entries.resize(std::size_t(1) << (8 * sizeof(From)));
+            for (std::size_t v = 0; v < entries.size(); ++v) {
+                entries[v] = convert(static_cast<From>(v));
+            }
+        }
+    }
+    template <class F> To operator()(From v, F convert) const { return entries.empty() ? convert(v) : entries[v]; }
+};
+
+// File pixels of one block to host pixels: alpha, then colour divided by
+// an associated alpha. `in` holds the byte offsets of alpha (-1: none) and
+// of the three colour channels (one channel three times for grey), all of
+// type In.
+template <class In, class Px>
+void toHostPixels(const unsigned char* block, std::size_t pixelBytesIn, const long in[4], bool associated,
+                  std::size_t count, unsigned char* out) {
+    const auto load = [](In v) { return Sample<Px>::host(Sample<In>::load(v)); };
+    static const Table<In, Px> table(load);
+    Px* px = reinterpret_cast<Px*>(out);
+    for (std::size_t k = 0; k < count; ++k, px += 4) {
+        const unsigned char* p = block + k * pixelBytesIn;
+        double alpha = 1.0;
+        if (in[0] >= 0) {
+            const In a = at<In>(p + in[0]);
+            alpha = Sample<In>::load(a);
+            px[0] = table(a, load);
+        } else {
+            px[0] = Sample<Px>::host(1.0);
+        }
+        // Integer samples are finite, so dividing by 1 changes nothing.
+        const bool divide = associated && alpha > 0.0 && !(Sample<In>::integer && alpha == 1.0);
+        for (int c = 1; c < 4; ++c) {
+            const In v = at<In>(p + in[c]);
+            px[c] = divide ? Sample<Px>::host(Sample<In>::load(v) / alpha) : table(v, load);
+        }
+    }
+}
+
+template <class In>
+void toHostPixelsAt(int depth, const unsigned char* block, std::size_t pixelBytesIn, const long in[4], bool associated,
+                    std::size_t count, unsigned char* out) {
+    switch (depth) {
+    case 8:
+        return toHostPixels<In, uint8_t>(block, pixelBytesIn, in, associated, count, out);
+    case 16:
+        return toHostPixels<In, uint16_t>(block, pixelBytesIn, in, associated, count, out);
+    default:
+        return toHostPixels<In, float>(block, pixelBytesIn, in, associated, count, out);
+    }
+}
+
+// The one type of a list of channels, if they share one the fast loops
+// know; else UNKNOWN.
+OIIO::TypeDesc::BASETYPE sharedType(const std::vector<OIIO::TypeDesc>& types) {
+    const auto first = static_cast<OIIO::TypeDesc::BASETYPE>(types.at(0).basetype);
+    for (const OIIO::TypeDesc& t : types) {
+        if (t.basetype != first || t.aggregate != OIIO::TypeDesc::SCALAR || t.arraylen != 0) {
+            return OIIO::TypeDesc::UNKNOWN;
+        }
+    }
+    switch (first) {
+    case OIIO::TypeDesc::UINT8:
+    case OIIO::TypeDesc::UINT16:
+    case OIIO::TypeDesc::HALF:
+    case OIIO::TypeDesc::FLOAT:
+        return first;
+    default:
+        return OIIO::TypeDesc::UNKNOWN;
+    }
+}
+
+} // namespace
+
+void ImageReader::readInto(int subimage, const FrameRows& frame, std::vector<unsigned char>& passThrough,
+                           const ProgressFn& progress) {
+    const FileLayout& layout = this->layout(subimage);
+    if (frame.width != layout.width || frame.height != layout.height || frame.depth != depth(subimage)) {
+        throw ImageError(inputError(impl_->path, "the frame does not match the image"));
+    }
+    passThrough.resize(layout.passThroughBytes * static_cast<std::size_t>(layout.width) *
+                       static_cast<std::size_t>(layout.height));
+    readRows(
+        subimage, frame.rowBytes, [&](int first, int) { return frame.row(first); }, passThrough, progress);
+}
+
+void ImageReader::readRows(int subimage, std::size_t rowBytes,
+                           const std::function<unsigned char*(int first, int rows)>& rowsAt,
+                           std::vector<unsigned char>& passThrough, const ProgressFn& progress) {
+    const FileLayout& layout = this->layout(subimage);
+    const FileMetadata& md = *layout.metadata;
     const OIIO::ImageSpec& spec = md.spec;
+    const int hostDepth = depth(subimage);
     const std::vector<std::size_t> offsets = channelOffsets(spec);
     const std::size_t pixelBytesIn = offsets.back();
-    const std::size_t passBytes = result.layout.passThroughBytes;
-    const bool associated = result.layout.associatedAlpha;
+    const std::size_t passBytes = layout.passThroughBytes;
+    const bool associated = layout.associatedAlpha;
+    const auto width = static_cast<std::size_t>(spec.width);
 
-    // Memory is taken as rows arrive, not as the header declares.
-    HostImage& image = result.image;
-    image.width = spec.width;
-    image.height = spec.height;
-    image.depth = depth(subimage);
-    const std::size_t rowBytes = frameBytes(spec.width, 1, image.depth);
-    image.data.reserve(frameBytes(spec.width, spec.height, image.depth));
-    result.passThrough.reserve(passBytes * static_cast<std::size_t>(spec.width) *
-                               static_cast<std::size_t>(spec.height));
+    std::vector<OIIO::TypeDesc> effectTypes;
+    long in[4] = {md.alpha >= 0 ? static_cast<long>(offsets[md.alpha]) : -1, 0, 0, 0};
+    for (int c = 0; c < 3; ++c) {
+        const int ch = md.colour.size() == 1 ? md.colour[0] : md.colour[c];
+        in[c + 1] = static_cast<long>(offsets[ch]);
+        effectTypes.push_back(spec.channelformat(ch));
+    }
+    if (md.alpha >= 0) {
+        effectTypes.push_back(spec.channelformat(md.alpha));
+    }
+    const OIIO::TypeDesc::BASETYPE shared = sharedType(effectTypes);
 
     readBlocks(*impl_->in, subimage, impl_->path, [&](int first, int rows, const unsigned char* block) {
-        image.data.resize(static_cast<std::size_t>(first + rows) * rowBytes);
-        const std::size_t begin = static_cast<std::size_t>(first) * static_cast<std::size_t>(spec.width);
-        const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(spec.width);
-        result.passThrough.resize((begin + count) * passBytes);
-        for (std::size_t k = 0; k < count; ++k) {
-            const unsigned char* px = block + k * pixelBytesIn;
-            const std::size_t i = begin + k;
-            const double alpha = md.alpha >= 0 ? loadSample(spec.channelformat(md.alpha), px + offsets[md.alpha]) : 1.0;
-            image.setNormalized(i, 0, alpha);
-            for (int c = 0; c < 3; ++c) {
-                const int ch = md.colour.size() == 1 ? md.colour[0] : md.colour[c];
-                const double v = loadSample(spec.channelformat(ch), px + offsets[ch]);
-                image.setNormalized(i, c + 1, associated && alpha > 0.0 ? v / alpha : v);
+        unsigned char* target = rowsAt(first, rows);
+        for (int r = 0; r < rows; ++r) {
+            const unsigned char* src = block + static_cast<std::size_t>(r) * width * pixelBytesIn;
+            unsigned char* dst = target + static_cast<std::size_t>(r) * rowBytes;
+            switch (shared) {
+            case OIIO::TypeDesc::UINT8:
+                toHostPixelsAt<uint8_t>(hostDepth, src, pixelBytesIn, in, associated, width, dst);
+                break;
+            case OIIO::TypeDesc::UINT16:
+                toHostPixelsAt<uint16_t>(hostDepth, src, pixelBytesIn, in, associated, width, dst);
+                break;
+            case OIIO::TypeDesc::HALF:
+                toHostPixelsAt<half>(hostDepth, src, pixelBytesIn, in, associated, width, dst);
+                break;
+            case OIIO::TypeDesc::FLOAT:
+                toHostPixelsAt<float>(hostDepth, src, pixelBytesIn, in, associated, width, dst);
+                break;
+            default:
+                for (std::size_t x = 0; x < width; ++x) {
+                    const unsigned char* px = src + x * pixelBytesIn;
+                    unsigned char* host = dst + x * pixelBytes(hostDepth);
+                    const double alpha =
+                        md.alpha >= 0 ? loadSample(spec.channelformat(md.alpha), px + offsets[md.alpha]) : 1.0;
+                    setNormalizedSample(host, hostDepth, 0, alpha);
+                    for (int c = 0; c < 3; ++c) {
+                        const int ch = md.colour.size() == 1 ? md.colour[0] : md.colour[c];
+                        const double v = loadSample(spec.channelformat(ch), px + offsets[ch]);
+                        setNormalizedSample(host, hostDepth, c + 1, associated && alpha > 0.0 ? v / alpha : v);
+                    }
+                }
+                break;
             }
-            unsigned char* pass = result.passThrough.data() + i * passBytes;
-            for (int ch : md.passThrough) {
-                const std::size_t size = offsets[ch + 1] - offsets[ch];
-                std::memcpy(pass, px + offsets[ch], size);
-                pass += size;
+        }
+        if (passBytes > 0) {
+            const std::size_t begin = static_cast<std::size_t>(first) * width;
+            const std::size_t count = static_cast<std::size_t>(rows) * width;
+            for (std::size_t k = 0; k < count; ++k) {
+                const unsigned char* px = block + k * pixelBytesIn;
+                unsigned char* pass = passThrough.data() + (begin + k) * passBytes;
+                for (int ch : md.passThrough) {
+                    const std::size_t size = offsets[ch + 1] - offsets[ch];
+                    std::memcpy(pass, px + offsets[ch], size);
+                    pass += size;
+                }
             }
         }
         if (progress) {
             progress(static_cast<double>(first + rows) / spec.height);
         }
     });
+}
+
+LoadedImage ImageReader::read(int subimage, const ProgressFn& progress) {
+    LoadedImage result;
+    result.layout = layout(subimage);
+    HostImage& image = result.image;
+    image.width = result.layout.width;
+    image.height = result.layout.height;
+    image.depth = depth(subimage);
+    const std::size_t rowBytes = frameBytes(image.width, 1, image.depth);
+    const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+    // Memory is taken as rows arrive, not as the header declares.
+    image.data.reserve(rowBytes * static_cast<std::size_t>(image.height));
+    result.passThrough.reserve(result.layout.passThroughBytes * pixels);
+    readRows(
+        subimage, rowBytes,
+        [&](int first, int rows) {
+            image.data.resize(static_cast<std::size_t>(first + rows) * rowBytes);
+            result.passThrough.resize(static_cast<std::size_t>(first + rows) * static_cast<std::size_t>(image.width) *
+                                      result.layout.passThroughBytes);
+            return image.data.data() + static_cast<std::size_t>(first) * rowBytes;
+        },
+        result.passThrough, progress);
     return result;
 }
 
@@ -805,7 +1038,60 @@ ImageWriter::ImageWriter(OutputFile& file, const std::vector<FileLayout>& layout
 
 ImageWriter::~ImageWriter() = default;
 
-void ImageWriter::write(const HostImage& image, const LoadedImage& source, const ProgressFn& progress) {
+namespace {
+
+template <class T> void put(unsigned char* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Host pixels of one row to the file's samples: alpha, colour (the mean of
+// the three for grey) premultiplied again where the format wants it. `out`
+// holds the byte offsets of alpha (-1: none) and of the colour channels
+// (one for grey), all of type Out.
+template <class Px, class Out>
+void fromHostPixels(const unsigned char* host, std::size_t count, unsigned char* block, std::size_t pixelBytesOut,
+                    const long out[4], bool grey, bool premultiplyBack, bool associated) {
+    const auto store = [](Px v) { return Sample<Out>::store(Sample<Px>::ofHost(v)); };
+    static const Table<Px, Out> table(store);
+    const Px* px = reinterpret_cast<const Px*>(host);
+    for (std::size_t k = 0; k < count; ++k, px += 4) {
+        unsigned char* p = block + k * pixelBytesOut;
+        const double alpha = Sample<Px>::ofHost(px[0]);
+        // Colour that came premultiplied under zero alpha goes back as the
+        // effect left it; integer samples are finite, so multiplying by 1
+        // changes nothing.
+        const bool scale = premultiplyBack && !(alpha == 0.0 && associated) && !(Sample<Px>::integer && alpha == 1.0);
+        if (out[0] >= 0) {
+            put(p + out[0], table(px[0], store));
+        }
+        if (grey) {
+            const double v = (Sample<Px>::ofHost(px[1]) + Sample<Px>::ofHost(px[2]) + Sample<Px>::ofHost(px[3])) / 3.0;
+            put(p + out[1], Sample<Out>::store(scale ? v * alpha : v));
+            continue;
+        }
+        for (int c = 1; c < 4; ++c) {
+            put(p + out[c], scale ? Sample<Out>::store(Sample<Px>::ofHost(px[c]) * alpha) : table(px[c], store));
+        }
+    }
+}
+
+template <class Out>
+void fromHostPixelsAt(int depth, const unsigned char* host, std::size_t count, unsigned char* block,
+                      std::size_t pixelBytesOut, const long out[4], bool grey, bool premultiplyBack, bool associated) {
+    switch (depth) {
+    case 8:
+        return fromHostPixels<uint8_t, Out>(host, count, block, pixelBytesOut, out, grey, premultiplyBack, associated);
+    case 16:
+        return fromHostPixels<uint16_t, Out>(host, count, block, pixelBytesOut, out, grey, premultiplyBack, associated);
+    default:
+        return fromHostPixels<float, Out>(host, count, block, pixelBytesOut, out, grey, premultiplyBack, associated);
+    }
+}
+
+} // namespace
+
+void ImageWriter::write(const FrameRows& image, const std::vector<unsigned char>& passThrough,
+                        const ProgressFn& progress) {
     Impl& w = *impl_;
     if (w.next >= w.plans.size()) {
         throw ImageError("cannot write '" + w.file->path() + "': more images than announced");
@@ -827,9 +1113,10 @@ void ImageWriter::write(const HostImage& image, const LoadedImage& source, const
         w.fail("the image format refused image " + std::to_string(w.next + 1));
     }
     ++w.next;
-    const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    if (image.width != plan.like.width || image.height != plan.like.height ||
-        source.passThrough.size() < plan.like.passThroughBytes * pixels) {
+    const auto width = static_cast<std::size_t>(image.width);
+    const std::size_t pixels = width * static_cast<std::size_t>(image.height);
+    if (image.width != plan.like.width || image.height != plan.like.height || !isValidDepth(image.depth) ||
+        passThrough.size() < plan.like.passThroughBytes * pixels) {
         w.fail("the image does not match its description");
     }
     const OIIO::ImageSpec actual = w.out->spec();
@@ -840,57 +1127,113 @@ void ImageWriter::write(const HostImage& image, const LoadedImage& source, const
 
     const std::vector<std::size_t> offsets = channelOffsets(actual);
     const std::size_t pixelBytesOut = offsets.back();
-    const std::size_t rowBytes = pixelBytesOut * static_cast<std::size_t>(image.width);
-    const int rows = blockRows(rowBytes, actual);
-    std::vector<unsigned char> block(rowBytes * static_cast<std::size_t>(rows));
+    const std::size_t hostPixelBytes = pixelBytes(image.depth);
+    const std::size_t rowBytes = pixelBytesOut * width;
+    const int rows = blockRows(rowBytes, actual, w.out->format_name());
     const bool premultiplyBack = plan.wantAlpha && !(plan.keepAlpha && plan.straight);
+    const bool associated = plan.like.associatedAlpha;
     const std::size_t passBytes = plan.like.passThroughBytes;
 
-    for (int first = 0; first < image.height; first += rows) {
-        const int end = std::min(image.height, first + rows);
-        const std::size_t begin = static_cast<std::size_t>(first) * static_cast<std::size_t>(image.width);
-        const std::size_t count = static_cast<std::size_t>(end - first) * static_cast<std::size_t>(image.width);
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t i = begin + k;
-            unsigned char* px = block.data() + k * pixelBytesOut;
-            const double alpha = image.normalized(i, 0);
-            // Colour that came premultiplied under zero alpha goes back as
-            // the effect left it.
-            const bool scale = premultiplyBack && !(alpha == 0.0 && plan.like.associatedAlpha);
-            for (int c = 0; c < actual.nchannels; ++c) {
-                const int role = plan.role[c];
-                unsigned char* dst = px + offsets[c];
-                const OIIO::TypeDesc type = actual.channelformat(c);
-                if (role == kAlpha) {
-                    storeSample(type, dst, alpha);
-                } else if (role < kPass) {
-                    double v = plan.grey
-                                   ? (image.normalized(i, 1) + image.normalized(i, 2) + image.normalized(i, 3)) / 3.0
-                                   : image.normalized(i, role - kColour + 1);
-                    storeSample(type, dst, scale ? v * alpha : v);
-                } else {
-                    const unsigned char* src =
-                        source.passThrough.data() + i * passBytes + plan.passOffset[role - kPass];
+    long out[4] = {-1, -1, -1, -1};
+    std::vector<OIIO::TypeDesc> effectTypes;
+    for (int c = 0; c < actual.nchannels; ++c) {
+        if (plan.role[c] < kPass) {
+            out[plan.role[c] == kAlpha ? 0 : plan.role[c] - kColour + 1] = static_cast<long>(offsets[c]);
+            effectTypes.push_back(actual.channelformat(c));
+        }
+    }
+    const OIIO::TypeDesc::BASETYPE shared = sharedType(effectTypes);
+
+    // Converts the rows [first, end) into `block`.
+    auto convert = [&](int first, int end, unsigned char* block) {
+        for (int y = first; y < end; ++y) {
+            const unsigned char* host = image.row(y);
+            unsigned char* dst = block + static_cast<std::size_t>(y - first) * rowBytes;
+            switch (shared) {
+            case OIIO::TypeDesc::UINT8:
+                fromHostPixelsAt<uint8_t>(image.depth, host, width, dst, pixelBytesOut, out, plan.grey, premultiplyBack,
+                                          associated);
+                break;
+            case OIIO::TypeDesc::UINT16:
+                fromHostPixelsAt<uint16_t>(image.depth, host, width, dst, pixelBytesOut, out, plan.grey,
+                                           premultiplyBack, associated);
+                break;
+            case OIIO::TypeDesc::HALF:
+                fromHostPixelsAt<half>(image.depth, host, width, dst, pixelBytesOut, out, plan.grey, premultiplyBack,
+                                       associated);
+                break;
+            case OIIO::TypeDesc::FLOAT:
+                fromHostPixelsAt<float>(image.depth, host, width, dst, pixelBytesOut, out, plan.grey, premultiplyBack,
+                                        associated);
+                break;
+            default:
+                for (std::size_t x = 0; x < width; ++x) {
+                    const unsigned char* px = host + x * hostPixelBytes;
+                    unsigned char* p = dst + x * pixelBytesOut;
+                    const double alpha = normalizedSample(px, image.depth, 0);
+                    const bool scale = premultiplyBack && !(alpha == 0.0 && associated);
+                    for (int c = 0; c < actual.nchannels; ++c) {
+                        const int role = plan.role[c];
+                        if (role == kAlpha) {
+                            storeSample(actual.channelformat(c), p + offsets[c], alpha);
+                        } else if (role < kPass) {
+                            const double v = plan.grey ? (normalizedSample(px, image.depth, 1) +
+                                                          normalizedSample(px, image.depth, 2) +
+                                                          normalizedSample(px, image.depth, 3)) /
+                                                             3.0
+                                                       : normalizedSample(px, image.depth, role - kColour + 1);
+                            storeSample(actual.channelformat(c), p + offsets[c], scale ? v * alpha : v);
+                        }
+                    }
+                }
+                break;
+            }
+            if (passBytes == 0) {
+                continue;
+            }
+            const unsigned char* pass = passThrough.data() + static_cast<std::size_t>(y) * width * passBytes;
+            for (std::size_t x = 0; x < width; ++x) {
+                unsigned char* p = dst + x * pixelBytesOut;
+                for (int c = 0; c < actual.nchannels; ++c) {
+                    const int role = plan.role[c];
+                    if (role < kPass) {
+                        continue;
+                    }
+                    const OIIO::TypeDesc type = actual.channelformat(c);
+                    const unsigned char* src = pass + x * passBytes + plan.passOffset[role - kPass];
                     if (type == plan.from[c]) {
-                        std::memcpy(dst, src, type.size());
+                        std::memcpy(p + offsets[c], src, type.size());
                     } else {
-                        OIIO::convert_pixel_values(plan.from[c], src, type, dst, 1);
+                        OIIO::convert_pixel_values(plan.from[c], src, type, p + offsets[c], 1);
                     }
                 }
             }
         }
-        const bool ok =
-            actual.tile_width > 0
-                ? w.out->write_tiles(actual.x, actual.x + actual.width, actual.y + first, actual.y + end, actual.z,
-                                     actual.z + 1, nativeType(actual), block.data())
-                : w.out->write_scanlines(actual.y + first, actual.y + end, actual.z, nativeType(actual), block.data());
-        if (!ok || !w.file->failure().empty()) {
-            w.fail("the image format refused the pixels");
-        }
-        if (progress) {
-            progress(static_cast<double>(end) / image.height);
-        }
-    }
+    };
+    // The next block is converted while the library encodes the last.
+    const int count = (image.height + rows - 1) / rows;
+    overlapBlocks(
+        count, rowBytes * static_cast<std::size_t>(rows),
+        [&](int k, unsigned char* block) { convert(k * rows, std::min(image.height, (k + 1) * rows), block); },
+        [&](int k, const unsigned char* block) {
+            const int first = k * rows;
+            const int end = std::min(image.height, first + rows);
+            const bool ok =
+                actual.tile_width > 0
+                    ? w.out->write_tiles(actual.x, actual.x + actual.width, actual.y + first, actual.y + end, actual.z,
+                                         actual.z + 1, nativeType(actual), block)
+                    : w.out->write_scanlines(actual.y + first, actual.y + end, actual.z, nativeType(actual), block);
+            if (!ok || !w.file->failure().empty()) {
+                w.fail("the image format refused the pixels");
+            }
+            if (progress) {
+                progress(static_cast<double>(end) / image.height);
+            }
+        });
+}
+
+void ImageWriter::write(const HostImage& image, const LoadedImage& source, const ProgressFn& progress) {
+    write(image.rows(), source.passThrough, progress);
 }
 
 void ImageWriter::finish() {
@@ -909,6 +1252,9 @@ void ImageWriter::finish() {
         w.fail(error.empty() ? "the image format could not finish the file" : error);
     }
     if (!w.proxy || !w.proxy->used()) {
+        // The disk writing of what the library wrote by name starts while it
+        // is read back.
+        w.file->startFlush();
         w.verifyReadBack();
     }
 }

@@ -70,6 +70,11 @@ struct LoadedImage {
 // True when this build reads and writes image files.
 bool imageFilesSupported();
 
+// The threads the file library may use to compress and decompress: `workers`
+// of its own beside the thread that calls it (it splits work only when it
+// has at least two).
+void setImageThreads(int workers);
+
 // An image file open for reading: every subimage (TIFF pages, OpenEXR parts)
 // described at once, the pixels of one at a time. MIP-mapped and deep files
 // are refused.
@@ -86,9 +91,18 @@ public:
     const FileLayout& layout(int subimage) const { return layouts_[static_cast<std::size_t>(subimage)]; }
     // The working depth of a subimage's frame.
     int depth(int subimage) const;
+    // Reads a subimage into `frame` (its size, at depth(subimage)) and its
+    // other channels into `passThrough`, pixel after pixel in the file's own
+    // sample types.
+    void readInto(int subimage, const FrameRows& frame, std::vector<unsigned char>& passThrough,
+                  const ProgressFn& progress = nullptr);
     LoadedImage read(int subimage, const ProgressFn& progress = nullptr);
 
 private:
+    // Rows go where rowsAt(first, count) says, `rowBytes` apart.
+    void readRows(int subimage, std::size_t rowBytes, const std::function<unsigned char*(int first, int rows)>& rowsAt,
+                  std::vector<unsigned char>& passThrough, const ProgressFn& progress);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::vector<FileLayout> layouts_;
@@ -110,8 +124,11 @@ public:
     ImageWriter(const ImageWriter&) = delete;
     ImageWriter& operator=(const ImageWriter&) = delete;
 
-    // The next image: `image` rendered from `source`, whose layout and
-    // pass-through channels it takes.
+    // The next image: `image`, with the channels that pass through, pixel
+    // after pixel in the input's sample types.
+    void write(const FrameRows& image, const std::vector<unsigned char>& passThrough,
+               const ProgressFn& progress = nullptr);
+    // The same for `image` rendered from `source`.
     void write(const HostImage& image, const LoadedImage& source, const ProgressFn& progress = nullptr);
     // Closes the format's writer and checks what it wrote; the caller
     // commits the file.

@@ -42,16 +42,15 @@ std::uint64_t defaultMemoryLimit() {
     return total > 0 ? total / 2 : std::uint64_t(2) << 30;
 }
 
-double renderMemory(int width, int height, int depth, std::size_t passThroughBytes, bool rawInput) {
+double renderMemory(int width, int height, int depth, std::size_t passThroughBytes) {
     const double pixels = static_cast<double>(width) * static_cast<double>(height);
     const double frame = pixels * static_cast<double>(pixelBytes(depth));
-    // Four frames: the one read, the host's input and output worlds (rows
-    // padded to 64 bytes), the one written back; two blocks of rows of at
-    // most 8 MiB each for the file's reader and writer.
+    // Two worlds, rows padded to 64 bytes; two blocks of rows of about 8 MiB
+    // each for reading (one decoded while the other is converted) and two
+    // for writing.
     const double worldPadding = 2.0 * 64.0 * static_cast<double>(height);
-    const double blocks = 2.0 * 8.0 * 1024.0 * 1024.0;
-    return 4.0 * frame + worldPadding + pixels * static_cast<double>(passThroughBytes) + blocks +
-           (rawInput ? frame : 0.0);
+    const double blocks = 4.0 * 8.0 * 1024.0 * 1024.0;
+    return 2.0 * frame + worldPadding + pixels * static_cast<double>(passThroughBytes) + blocks;
 }
 
 std::string sizeText(double bytes) {

@@ -15,11 +15,11 @@ namespace MorvekRender {
 // known.
 std::uint64_t defaultMemoryLimit();
 
-// Bytes held while one image of that size renders at `depth`: the frame read,
-// the host's input and output worlds, the frame written back, the channels
-// passed through (`passThroughBytes` per pixel) and the blocks of rows in
-// flight; with `rawInput`, also the raw file's bytes.
-double renderMemory(int width, int height, int depth, std::size_t passThroughBytes, bool rawInput);
+// Bytes held while one image of that size renders at `depth`: the host's
+// input world (the file is read into it) and output world (the file is
+// written from it), the channels passed through (`passThroughBytes` per
+// pixel) and the blocks of rows in flight while reading and writing.
+double renderMemory(int width, int height, int depth, std::size_t passThroughBytes);
 
 // "1.5 GiB", "640 MiB".
 std::string sizeText(double bytes);

@@ -30,6 +30,9 @@ std::string systemError(int code) {
 
 const char* const kKept = "it exists and --no-clobber keeps it";
 
+// Writes start the disk writing of what they wrote every this many bytes.
+constexpr std::uint64_t kFlushBytes = std::uint64_t(8) << 20;
+
 // The temporary files of writes in progress, for removeTemporaryFiles(). The
 // lock also covers each rename, so that an interruption never removes a file
 // half-way through being put in place.
@@ -249,7 +252,23 @@ std::size_t OutputFile::writeAt(const void* data, std::size_t size, std::uint64_
         fail(systemError(error));
     }
     end_ = std::max(end_, offset + done);
+    if (end_ - flushed_ >= kFlushBytes) {
+        startFlush();
+    }
     return done;
+}
+
+void OutputFile::startFlush() {
+    // What a library wrote by the file's name counts too.
+    const std::uint64_t end = std::max(end_, size());
+#ifdef __linux__
+    if (fd_ >= 0 && end > flushed_) {
+        // Only a head start for commit's fsync, which still waits for all.
+        (void)::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(end - flushed_),
+                                SYNC_FILE_RANGE_WRITE);
+    }
+#endif
+    flushed_ = end;
 }
 
 std::size_t OutputFile::readAt(void* data, std::size_t size, std::uint64_t offset) {

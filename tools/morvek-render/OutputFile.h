@@ -44,6 +44,11 @@ public:
     // size limit), found by trying; empty when it can.
     std::string probeGrowth();
 
+    // Starts writing what the file holds so far to disk without waiting for
+    // it, so that commit() has less left to wait for. Writes start it on
+    // their own every few MiB.
+    void startFlush();
+
     // Flushes the temporary file to disk, gives it the target's permissions
     // and renames it over the target. Throws ImageError with the first
     // failure, after removing the temporary file.
@@ -60,7 +65,8 @@ private:
     std::string temporary_; // beside target_
     bool noClobber_ = false;
     int fd_ = -1;
-    std::uint64_t end_ = 0; // bytes written so far (the highest offset reached)
+    std::uint64_t end_ = 0;     // bytes written so far (the highest offset reached)
+    std::uint64_t flushed_ = 0; // bytes whose writing to disk was started
     std::string failure_;
     bool committed_ = false;
 };

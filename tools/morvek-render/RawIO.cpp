@@ -7,8 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <memory>
 
 #include <sys/stat.h>
 
@@ -20,37 +19,33 @@ std::string systemError() {
     return std::strerror(errno);
 }
 
-uint16_t readLE16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+bool littleEndian() {
+    const uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
 }
 
-uint32_t readLE32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void writeLE16(unsigned char* p, uint16_t v) {
-    p[0] = static_cast<unsigned char>(v & 0xFF);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void writeLE32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+// Samples of `bytes` bytes each, between file (little-endian) and host byte
+// order, in place; nothing to do on a little-endian machine.
+void swapToHostOrder(unsigned char* data, std::size_t size, std::size_t sampleBytes) {
+    if (sampleBytes == 1 || littleEndian()) {
+        return;
+    }
+    for (std::size_t i = 0; i + sampleBytes <= size; i += sampleBytes) {
+        std::reverse(data + i, data + i + sampleBytes);
     }
 }
 
-float floatFromBits(uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
+// Rows per read or write: about 4 MiB.
+int rowsPerBlock(const FrameRows& frame) {
+    const std::size_t rowBytes = frameBytes(frame.width, 1, frame.depth);
+    return static_cast<int>(std::max<std::size_t>(1, (std::size_t(4) << 20) / rowBytes));
 }
 
-uint32_t bitsFromFloat(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
 
 } // namespace
 
@@ -72,68 +67,22 @@ HostImage decodeRaw(const unsigned char* bytes, std::size_t size, int width, int
                          std::to_string(height) + " at depth " + std::to_string(depth) + " needs " +
                          std::to_string(image.byteCount()));
     }
-    const std::size_t samples = image.byteCount() / (pixelBytes(depth) / 4);
-    switch (depth) {
-    case 8:
-        // Bytes are already alpha, red, green, blue.
-        std::memcpy(image.data.data(), bytes, size);
-        break;
-    case 16: {
-        auto* out = reinterpret_cast<A_u_short*>(image.data.data());
-        for (std::size_t i = 0; i < samples; ++i) {
-            out[i] = readLE16(bytes + 2 * i);
-        }
-        break;
-    }
-    default: {
-        auto* out = reinterpret_cast<float*>(image.data.data());
-        for (std::size_t i = 0; i < samples; ++i) {
-            out[i] = floatFromBits(readLE32(bytes + 4 * i));
-        }
-        break;
-    }
-    }
+    std::memcpy(image.data.data(), bytes, size);
+    swapToHostOrder(image.data.data(), size, pixelBytes(depth) / 4);
     return image;
+}
+
+std::vector<unsigned char> encodeRaw(const HostImage& image) {
+    std::vector<unsigned char> bytes(image.data);
+    swapToHostOrder(bytes.data(), bytes.size(), pixelBytes(image.depth) / 4);
+    return bytes;
 }
 
 namespace {
 
-// Samples [first, first + count) of the frame in file byte order.
-void encodeSamples(const HostImage& image, std::size_t first, std::size_t count, unsigned char* out) {
-    switch (image.depth) {
-    case 8:
-        std::memcpy(out, image.data.data() + first, count);
-        break;
-    case 16: {
-        const auto* in = reinterpret_cast<const A_u_short*>(image.data.data()) + first;
-        for (std::size_t i = 0; i < count; ++i) {
-            writeLE16(out + 2 * i, in[i]);
-        }
-        break;
-    }
-    default: {
-        const auto* in = reinterpret_cast<const float*>(image.data.data()) + first;
-        for (std::size_t i = 0; i < count; ++i) {
-            writeLE32(out + 4 * i, bitsFromFloat(in[i]));
-        }
-        break;
-    }
-    }
-}
-
-std::size_t sampleCount(const HostImage& image) {
-    return image.byteCount() / (pixelBytes(image.depth) / 4);
-}
-
-} // namespace
-
-std::vector<unsigned char> encodeRaw(const HostImage& image) {
-    std::vector<unsigned char> bytes(image.byteCount());
-    encodeSamples(image, 0, sampleCount(image), bytes.data());
-    return bytes;
-}
-
-HostImage readRaw(const std::string& path, int width, int height, int depth) {
+// Checks that `path` is a regular file of exactly the frame's bytes before
+// anything is read, so that a wrong --size on a huge file fails at once.
+void checkRawFile(const std::string& path, int width, int height, int depth) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         throw ImageError("cannot open '" + path + "': " + systemError());
@@ -141,39 +90,69 @@ HostImage readRaw(const std::string& path, int width, int height, int depth) {
     if (!S_ISREG(st.st_mode)) {
         throw ImageError("'" + path + "' is not a regular file");
     }
-    // Check the size before reading so that a wrong --size on a huge file
-    // fails at once.
     const std::size_t expected = frameBytes(width, height, depth);
     if (static_cast<std::size_t>(st.st_size) != expected) {
         throw ImageError("'" + path + "' holds " + std::to_string(st.st_size) + " bytes, but " + std::to_string(width) +
                          "x" + std::to_string(height) + " at depth " + std::to_string(depth) + " needs " +
                          std::to_string(expected));
     }
-    std::ifstream in(path, std::ios::binary);
+}
+
+} // namespace
+
+void readRaw(const std::string& path, const FrameRows& frame) {
+    checkRawFile(path, frame.width, frame.height, frame.depth);
+    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
     if (!in) {
         throw ImageError("cannot open '" + path + "': " + systemError());
     }
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw ImageError("cannot read '" + path + "': " + systemError());
+    std::setvbuf(in.get(), nullptr, _IONBF, 0); // straight into the frame, no second copy
+    const std::size_t rowBytes = frameBytes(frame.width, 1, frame.depth);
+    const std::size_t sampleBytes = pixelBytes(frame.depth) / 4;
+    // Rows without padding between them are read several at a time.
+    const int step = frame.rowBytes == rowBytes ? rowsPerBlock(frame) : 1;
+    for (int y = 0; y < frame.height; y += step) {
+        const std::size_t size = rowBytes * static_cast<std::size_t>(std::min(step, frame.height - y));
+        if (std::fread(frame.row(y), 1, size, in.get()) != size) {
+            throw ImageError("cannot read '" + path + "': " +
+                             (std::ferror(in.get()) ? systemError() : std::string("the file's data ends early")));
+        }
+        swapToHostOrder(frame.row(y), size, sampleBytes);
     }
-    try {
-        return decodeRaw(bytes.data(), bytes.size(), width, height, depth);
-    } catch (const ImageError& e) {
-        throw ImageError("'" + path + "': " + e.what());
+}
+
+HostImage readRaw(const std::string& path, int width, int height, int depth) {
+    checkRawFile(path, width, height, depth);
+    HostImage image(width, height, depth);
+    readRaw(path, image.rows());
+    return image;
+}
+
+void writeRaw(OutputFile& file, const FrameRows& frame) {
+    const std::size_t rowBytes = frameBytes(frame.width, 1, frame.depth);
+    const std::size_t sampleBytes = pixelBytes(frame.depth) / 4;
+    const int step = rowsPerBlock(frame);
+    // Rows go out as they are when the file's byte order is the machine's
+    // and no padding lies between them; else through a block buffer.
+    const bool direct = frame.rowBytes == rowBytes && (sampleBytes == 1 || littleEndian());
+    std::vector<unsigned char> block(direct ? 0 : rowBytes * static_cast<std::size_t>(std::min(step, frame.height)));
+    for (int y = 0; y < frame.height; y += step) {
+        const int rows = std::min(step, frame.height - y);
+        const std::size_t size = rowBytes * static_cast<std::size_t>(rows);
+        if (direct) {
+            file.append(frame.row(y), size);
+            continue;
+        }
+        for (int r = 0; r < rows; ++r) {
+            std::memcpy(block.data() + static_cast<std::size_t>(r) * rowBytes, frame.row(y + r), rowBytes);
+        }
+        swapToHostOrder(block.data(), size, sampleBytes);
+        file.append(block.data(), size);
     }
 }
 
 void writeRaw(OutputFile& file, const HostImage& image) {
-    const std::size_t sampleBytes = pixelBytes(image.depth) / 4;
-    const std::size_t total = sampleCount(image);
-    const std::size_t block = (std::size_t(1) << 20) / sampleBytes;
-    std::vector<unsigned char> bytes(std::min(total, block) * sampleBytes);
-    for (std::size_t first = 0; first < total; first += block) {
-        const std::size_t count = std::min(block, total - first);
-        encodeSamples(image, first, count, bytes.data());
-        file.append(bytes.data(), count * sampleBytes);
-    }
+    writeRaw(file, image.rows());
 }
 
 void writeRaw(const std::string& path, const HostImage& image) {

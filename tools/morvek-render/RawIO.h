@@ -23,9 +23,12 @@ HostImage decodeRaw(const unsigned char* bytes, std::size_t size, int width, int
 std::vector<unsigned char> encodeRaw(const HostImage& image);
 
 HostImage readRaw(const std::string& path, int width, int height, int depth);
+// Reads the frame's rows (its size and depth) from the file.
+void readRaw(const std::string& path, const FrameRows& frame);
 // Written whole or not at all (see OutputFile.h).
 void writeRaw(const std::string& path, const HostImage& image);
 // Appends the frame's bytes to `file`, a block at a time; the caller commits.
+void writeRaw(OutputFile& file, const FrameRows& frame);
 void writeRaw(OutputFile& file, const HostImage& image);
 
 } // namespace MorvekRender

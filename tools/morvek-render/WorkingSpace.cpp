@@ -98,7 +98,7 @@ std::string notKnown(const std::string& space) {
 
 // The colour channels of PF_PixelFloat (alpha, red, green, blue) in place,
 // the rows cut into one band per thread.
-void apply(const OCIO::CPUProcessor& processor, HostImage& image, int threads) {
+void apply(const OCIO::CPUProcessor& processor, const FrameRows& image, int threads) {
     if (image.depth != 32) {
         throw ImageError("colour conversion needs a 32-bit frame");
     }
@@ -109,9 +109,9 @@ void apply(const OCIO::CPUProcessor& processor, HostImage& image, int threads) {
         if (end <= first || image.width == 0) {
             return;
         }
-        PF_PixelFloat* px = image.pixels<PF_PixelFloat>() + static_cast<std::size_t>(first) * image.width;
+        auto* px = reinterpret_cast<PF_PixelFloat*>(image.row(first));
         OCIO::PackedImageDesc desc(&px->red, image.width, end - first, 3, OCIO::BIT_DEPTH_F32, sizeof(float),
-                                   sizeof(PF_PixelFloat), static_cast<std::ptrdiff_t>(image.rowBytes()));
+                                   sizeof(PF_PixelFloat), static_cast<std::ptrdiff_t>(image.rowBytes));
         processor.apply(desc);
     };
     std::vector<std::thread> helpers;
@@ -156,13 +156,13 @@ LinearConversion::LinearConversion(const std::string& colourSpace, int threads) 
     processors_ = std::move(p);
 }
 
-void LinearConversion::toLinear(HostImage& image) const {
+void LinearConversion::toLinear(const FrameRows& image) const {
     if (processors_) {
         apply(*processors_->toLinear, image, processors_->threads);
     }
 }
 
-void LinearConversion::fromLinear(HostImage& image) const {
+void LinearConversion::fromLinear(const FrameRows& image) const {
     if (processors_) {
         apply(*processors_->fromLinear, image, processors_->threads);
     }
@@ -178,12 +178,20 @@ LinearConversion::LinearConversion(const std::string& colourSpace, int) : space_
     }
 }
 
-void LinearConversion::toLinear(HostImage&) const {}
+void LinearConversion::toLinear(const FrameRows&) const {}
 
-void LinearConversion::fromLinear(HostImage&) const {}
+void LinearConversion::fromLinear(const FrameRows&) const {}
 
 #endif
 
 LinearConversion::~LinearConversion() = default;
+
+void LinearConversion::toLinear(HostImage& image) const {
+    toLinear(image.rows());
+}
+
+void LinearConversion::fromLinear(HostImage& image) const {
+    fromLinear(image.rows());
+}
 
 } // namespace MorvekRender

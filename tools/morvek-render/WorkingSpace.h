@@ -38,6 +38,9 @@ public:
     const std::string& colourSpace() const { return space_; }
     bool isIdentity() const { return processors_ == nullptr; }
 
+    // In place, on frames at depth 32.
+    void toLinear(const FrameRows& image) const;
+    void fromLinear(const FrameRows& image) const;
     void toLinear(HostImage& image) const;
     void fromLinear(HostImage& image) const;
 

@@ -3,13 +3,12 @@
 // job. See usageText() for the command line.
 #include "CurvePlot.h"
 #include "EffectRunner.h"
+#include "FramePipeline.h"
 #include "HostAPI.h"
 #include "ImageIO.h"
 #include "InfoText.h"
 #include "Interrupt.h"
-#include "MemoryBudget.h"
 #include "Options.h"
-#include "OutputFile.h"
 #include "Progress.h"
 #include "RawIO.h"
 #include "WorkingSpace.h"
@@ -19,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <set>
 #include <string>
 #include <thread>
@@ -72,153 +70,6 @@ bool checkSlider(const EffectRunner& runner, const char* option, const char* nam
     return true;
 }
 
-struct FrameResult {
-    int width = 0;
-    int height = 0;
-    int depth = 0; // the effect's
-    int images = 0;
-    int fileDepth = 0;       // of the first image's samples
-    std::string colourSpace; // the first image's, under --working-space linear
-};
-
-// Where a frame stands, for the line an interruption prints and the
-// progress line.
-struct FrameActivity {
-    std::string frameText; // "frame 12" or "'in.png'"
-    std::string input;
-    std::string output;
-    std::string done; // "; frames 7-11 are complete", or empty
-    ProgressLine* progress = nullptr;
-
-    void set(const char* stage) const {
-        setActivity(std::string("while ") + stage + " " + frameText + "; '" + output + "' was not written" + done);
-        progress->stage(stage, std::strcmp(stage, "writing") == 0 ? output : input);
-    }
-    ProgressFn fraction() const {
-        return [p = progress](double done) { p->fraction(done); };
-    }
-};
-
-void checkMemory(const std::string& path, const FileLayout& layout, int depth, bool rawInput, std::uint64_t limit,
-                 bool defaultLimit) {
-    const double need = renderMemory(layout.width, layout.height, depth, layout.passThroughBytes, rawInput);
-    if (need > static_cast<double>(limit)) {
-        throw ImageError("'" + path + "' is " + std::to_string(layout.width) + "x" + std::to_string(layout.height) +
-                         ": rendering it at depth " + std::to_string(depth) + " takes " + sizeText(need) +
-                         ", more than the memory limit of " + sizeText(static_cast<double>(limit)) +
-                         (defaultLimit ? " (half of this machine's memory; see --memory-limit)" : ""));
-    }
-}
-
-// The colour space a frame's values are decoded from under --working-space
-// linear.
-std::string colourSpaceOf(const FileLayout& layout) {
-    float gamma = 0.0f;
-    const std::string declared = declaredColourSpace(layout, &gamma);
-    return fileColourSpace(declared, gamma,
-                           layout.sampleType == SampleType::Half || layout.sampleType == SampleType::Float);
-}
-
-// --working-space linear: the frame decoded to linear light at 32 bits,
-// rendered at the working depth (32 unless --depth names another; for raw
-// input --depth is the file's) and encoded again, at 32 bits, or for raw
-// input at its own depth. The source's pixels are taken over, so that no
-// more frames are held than a render in stored values holds.
-HostImage renderLinear(EffectRunner& runner, const Options& o, LoadedImage& source, bool rawInput, int depth,
-                       long frame) {
-    const LinearConversion space(colourSpaceOf(source.layout), runner.threads());
-    HostImage image = source.image.depth == 32 ? std::move(source.image) : convertDepth(source.image, 32);
-    source.image = HostImage();
-    space.toLinear(image);
-    if (depth != 32) {
-        image = convertDepth(image, depth);
-    }
-    HostImage result = runner.render(image, o.exposure, o.gamma, frame);
-    image = HostImage();
-    if (result.depth != 32) {
-        result = convertDepth(result, 32);
-    }
-    space.fromLinear(result);
-    if (rawInput) {
-        return convertDepth(result, o.depth);
-    }
-    return result;
-}
-
-FrameResult renderFile(EffectRunner& runner, const Options& o, const std::string& inputPath,
-                       const std::string& outputPath, long frame, const FrameActivity& activity,
-                       std::vector<std::string>& warnings) {
-    activity.set("reading");
-    const std::uint64_t limit = o.memoryLimit != 0 ? o.memoryLimit : defaultMemoryLimit();
-    const bool rawInput = isRawPath(inputPath);
-    // Every image is described, and its size checked, before a pixel is read.
-    std::unique_ptr<ImageReader> reader;
-    std::vector<FileLayout> layouts;
-    if (rawInput) {
-        FileLayout raw;
-        raw.width = o.width;
-        raw.height = o.height;
-        raw.sampleType = sampleTypeForDepth(o.depth);
-        layouts.push_back(raw);
-    } else {
-        // Linear light is decoded from the file's values at full precision.
-        reader = std::make_unique<ImageReader>(inputPath, o.linear ? 32 : o.depth);
-        for (int i = 0; i < reader->count(); ++i) {
-            layouts.push_back(reader->layout(i));
-        }
-    }
-    for (std::size_t i = 0; i < layouts.size(); ++i) {
-        const int depth = o.linear ? 32 : reader ? reader->depth(static_cast<int>(i)) : o.depth;
-        checkMemory(inputPath, layouts[i], depth, rawInput, limit, o.memoryLimit == 0);
-    }
-    if (isRawPath(outputPath) && (layouts.size() > 1 || !layouts[0].passThrough.empty())) {
-        throw ImageError(
-            "cannot write '" + outputPath + "': a raw frame holds one image of alpha, red, green and blue, " +
-            (layouts.size() > 1 ? "and '" + inputPath + "' has " + std::to_string(layouts.size()) + " images"
-                                : "not the channel '" + layouts[0].passThrough[0] + "'"));
-    }
-
-    OutputFile file(outputPath, o.noClobber);
-    std::unique_ptr<ImageWriter> writer;
-    if (!isRawPath(outputPath)) {
-        writer = std::make_unique<ImageWriter>(file, layouts, warnings);
-    }
-    FrameResult shape;
-    for (std::size_t i = 0; i < layouts.size(); ++i) {
-        activity.set("reading");
-        LoadedImage source;
-        if (rawInput) {
-            source.image = readRaw(inputPath, o.width, o.height, o.depth);
-            source.layout = layouts[0];
-        } else {
-            source = reader->read(static_cast<int>(i), activity.fraction());
-        }
-        activity.set("rendering");
-        const int depth = !o.linear ? source.image.depth : !rawInput && o.depth != 0 ? o.depth : 32;
-        const HostImage result = o.linear ? renderLinear(runner, o, source, rawInput, depth, frame)
-                                          : runner.render(source.image, o.exposure, o.gamma, frame);
-        activity.set("writing");
-        if (writer) {
-            writer->write(result, source, activity.fraction());
-        } else {
-            writeRaw(file, result);
-        }
-        if (i == 0) {
-            shape.fileDepth = rawInput ? o.depth : hostDepthFor(source.layout.sampleType);
-            shape.colourSpace = o.linear ? colourSpaceOf(source.layout) : std::string();
-        }
-        shape.width = result.width;
-        shape.height = result.height;
-        shape.depth = depth;
-        shape.images = static_cast<int>(i) + 1;
-    }
-    if (writer) {
-        writer->finish();
-    }
-    file.commit();
-    return shape;
-}
-
 // --curve: the picture, and a line saying where colour starts to fold.
 // `depth` is the effect's, `fileDepth` that of the values plotted.
 void drawCurve(EffectRunner& runner, const Options& o, int depth, int fileDepth, const std::string& colourSpace) {
@@ -259,6 +110,7 @@ int run(const Options& o) {
 
     const std::string modulePath = o.plugin.empty() ? defaultModulePath() : o.plugin;
     const int threads = o.threads > 0 ? o.threads : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    setImageThreads(threads);
     std::unique_ptr<EffectRunner> runner;
     try {
         runner = std::make_unique<EffectRunner>(modulePath, threads);
@@ -288,37 +140,9 @@ int run(const Options& o) {
     ProgressLine progress(!o.quiet && MORVEK_ISATTY(MORVEK_STDERR_FD), total);
     FrameResult shape;
     std::set<std::string> warned;
-    for (long frame = first; frame <= last; ++frame) {
-        const std::string in = o.sequence ? expandFramePattern(o.input, frame) : o.input;
-        const std::string out = o.sequence ? expandFramePattern(o.output, frame) : o.output;
-        FrameActivity activity;
-        activity.frameText = o.sequence ? "frame " + std::to_string(frame) : "'" + in + "'";
-        activity.input = in;
-        activity.output = out;
-        activity.progress = &progress;
-        progress.startFrame();
-        if (frame > first) {
-            activity.done = "; frames " + std::to_string(first) + "-" + std::to_string(frame - 1) + " are complete";
-        }
-        std::string error;
-        std::vector<std::string> warnings;
-        bool failed = true;
-        try {
-            shape = renderFile(*runner, o, in, out, frame, activity, warnings);
-            failed = false;
-        } catch (const std::bad_alloc&) {
-            error = "out of memory for '" + in + "'";
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        setActivity(std::string());
-        progress.endFrame();
-        if (failed) {
-            progress.clear();
-            const std::string where = o.sequence ? "frame " + std::to_string(frame) + ": " : std::string();
-            return fail(kExitFailed, where + error);
-        }
-        for (const std::string& w : warnings) {
+    const std::string error = renderFrames(*runner, o, first, last, progress, [&](const FrameDone& d) {
+        shape = d.shape;
+        for (const std::string& w : d.warnings) {
             if (warned.insert(w).second) {
                 progress.clear();
                 std::fprintf(stderr, "morvek-render: warning: %s\n", w.c_str());
@@ -328,6 +152,10 @@ int run(const Options& o) {
             progress.clear();
             std::fprintf(stderr, "morvek-render: warning: %s\n", w.c_str());
         }
+    });
+    if (!error.empty()) {
+        progress.clear();
+        return fail(kExitFailed, error);
     }
     progress.finish();
     const double elapsed = progress.elapsed();
