@@ -13,7 +13,7 @@
 namespace MorvekRender {
 
 bool needsImageLibraries(const Options& o) {
-    return o.info || o.linear || !o.curve.empty() || !isRawPath(o.input) || !isRawPath(o.output);
+    return o.linear || !o.curve.empty() || !isRawPath(o.input) || !isRawPath(o.output);
 }
 
 std::string becomeProgram(const std::string& name, char* const* argv) {

@@ -13,9 +13,10 @@
 
 namespace MorvekRender {
 
-// True when the command line needs the image libraries: an image file to
-// read or write (anything but .raw), --curve (a PNG), --working-space linear
-// (the colour library) or --info (which reports what the build reads).
+// True when the command line needs the image libraries: --curve (a PNG),
+// --working-space linear (the colour library), or anything but a .raw frame
+// to read or write. --info and --curve alone, with no frame, count as that:
+// --info reports what the build reads.
 bool needsImageLibraries(const Options& o);
 
 // Replaces this process by the program `name` in this program's folder, run
