@@ -137,24 +137,40 @@ TEST(ProgramFiles, NoClobberAndRenderingInPlace) {
 }
 
 TEST(ProgramInterruption, SignalsLeaveCompleteFramesAndNothingElse) {
-    // The module signals the program while it renders frame 2 of 3.
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(sig);
-        const std::string dir = rt::scratchDir() + "/" + std::to_string(sig);
-        rt::fs::create_directories(dir);
-        const std::string module = moduleCopy(dir);
-        for (const char* f : {"1", "2", "3"}) {
-            rt::writeFile(dir + "/in." + f + ".png", noise(4, 4, 3), OIIO::TypeDesc::UINT8);
+    // The module signals the program while it renders frame 2 of 3, of
+    // image files and of raw frames (which start without the image library).
+    for (const std::string ext : {"png", "raw"}) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE(ext + " " + std::to_string(sig));
+            const std::string dir = rt::scratchDir() + "/" + ext + std::to_string(sig);
+            rt::fs::create_directories(dir);
+            const std::string module = moduleCopy(dir);
+            std::vector<std::string> args{"--plugin", module, "--frames", "1-3"};
+            for (const char* f : {"1", "2", "3"}) {
+                const std::string in = dir + "/in." + f + "." + ext;
+                if (ext == "raw") {
+                    writeText(in, std::string(4 * 4 * 4, '\x40'));
+                } else {
+                    rt::writeFile(in, noise(4, 4, 3), OIIO::TypeDesc::UINT8);
+                }
+            }
+            if (ext == "raw") {
+                args.insert(args.end(), {"--size", "4x4", "--depth", "8"});
+            }
+            args.insert(args.end(), {dir + "/in.#." + ext, dir + "/out.#." + ext});
+            writeText(dir + "/out.2." + ext, "previous output");
+            const rt::RunResult r =
+                rt::runChild(dir, args, {"MORVEK_FAKE_RENDER_SIGNAL=" + std::to_string(sig) + ":2"});
+            rt::expectFailure(r, 128 + sig, {"interrupted", "frame 2", "frames 1-1 are complete"});
+            if (ext == "raw") {
+                EXPECT_EQ(rt::fs::file_size(dir + "/out.1.raw"), 4u * 4 * 4);
+            } else {
+                EXPECT_EQ(rt::fileInfo(dir + "/out.1.png").width, 4);
+            }
+            EXPECT_EQ(rt::slurp(dir + "/out.2." + ext), "previous output");
+            EXPECT_EQ(rt::filesIn(dir), (std::vector<std::string>{"in.1." + ext, "in.2." + ext, "in.3." + ext, "module",
+                                                                  "out.1." + ext, "out.2." + ext}));
         }
-        writeText(dir + "/out.2.png", "previous output");
-        const rt::RunResult r =
-            rt::runChild(dir, {"--plugin", module, "--frames", "1-3", dir + "/in.#.png", dir + "/out.#.png"},
-                         {"MORVEK_FAKE_RENDER_SIGNAL=" + std::to_string(sig) + ":2"});
-        rt::expectFailure(r, 128 + sig, {"interrupted", "frame 2", "frames 1-1 are complete"});
-        EXPECT_EQ(rt::fileInfo(dir + "/out.1.png").width, 4);
-        EXPECT_EQ(rt::slurp(dir + "/out.2.png"), "previous output");
-        EXPECT_EQ(rt::filesIn(dir),
-                  (std::vector<std::string>{"in.1.png", "in.2.png", "in.3.png", "module", "out.1.png", "out.2.png"}));
     }
 }
 

@@ -66,10 +66,11 @@ struct RunResult {
     long peakMemoryKiB = 0; // runChild only
 };
 
-// Runs morvek-render with `args` in `dir` (stdout and stderr captured there);
-// `env` is prepended to the command ("NAME=value ...").
-inline RunResult runTool(const std::string& dir, const std::vector<std::string>& args, const std::string& env = "") {
-    std::string cmd = env + " " + quote(MORVEK_RENDER_PATH);
+// Runs morvek-render (or `program`) with `args` in `dir` (stdout and stderr
+// captured there); `env` is prepended to the command ("NAME=value ...").
+inline RunResult runTool(const std::string& dir, const std::vector<std::string>& args, const std::string& env = "",
+                         const std::string& program = MORVEK_RENDER_PATH) {
+    std::string cmd = env + " " + quote(program);
     for (const std::string& a : args) {
         cmd += " " + quote(a);
     }

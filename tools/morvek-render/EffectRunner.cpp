@@ -69,10 +69,14 @@ std::size_t worldBytes(int width, int height, int depth) {
            static_cast<std::size_t>(height);
 }
 
+std::string besideThisProgram(const std::string& name) {
+    return folderOf(programPath()) + "/" + name;
+}
+
 std::string defaultModulePath() {
     const std::string program = programPath();
     if (!program.empty()) {
-        std::string beside = folderOf(program) + "/" + MORVEK_MODULE_FILE_NAME;
+        std::string beside = besideThisProgram(MORVEK_MODULE_FILE_NAME);
         if (fileExists(beside)) {
             return beside;
         }

@@ -44,6 +44,8 @@ std::size_t worldBytes(int width, int height, int depth);
 
 // The module beside this program, or the build tree's module.
 std::string defaultModulePath();
+// The path of the file `name` in this program's folder.
+std::string besideThisProgram(const std::string& name);
 
 class EffectRunner {
 public:

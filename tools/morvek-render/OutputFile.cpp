@@ -395,7 +395,9 @@ void OutputFile::removeTemporary() {
 }
 
 void removeTemporaryFiles() {
-    std::lock_guard<std::mutex> hold(registry().lock);
+    // The lock is kept to the end: the process is ending, and no other
+    // thread may start a temporary file or put one in place after this.
+    registry().lock.lock();
     for (const std::string& path : registry().paths) {
         std::remove(path.c_str());
     }

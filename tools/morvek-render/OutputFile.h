@@ -73,7 +73,8 @@ private:
 
 // Removes every temporary file of a write in progress. Meant for the
 // interruption handler; it waits for a rename under way to finish, so a
-// target is either replaced whole or left as it was.
+// target is either replaced whole or left as it was. No write starts or
+// commits afterwards: the calling thread must end the process.
 void removeTemporaryFiles();
 
 } // namespace MorvekRender

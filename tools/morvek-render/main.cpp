@@ -12,6 +12,9 @@
 #include "Progress.h"
 #include "RawIO.h"
 #include "WorkingSpace.h"
+#ifdef MORVEK_RENDER_FILES_PROGRAM
+#include "FilesProgram.h"
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -39,6 +42,14 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+// Image files are for the program named MORVEK_RENDER_FILES_PROGRAM beside
+// this one, when it is built.
+#ifdef MORVEK_RENDER_FILES_PROGRAM
+constexpr bool kFilesProgram = true;
+#else
+constexpr bool kFilesProgram = false;
+#endif
 
 int fail(int status, const std::string& message) {
     std::fprintf(stderr, "morvek-render: %s\n", message.c_str());
@@ -180,7 +191,6 @@ int run(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-    installInterruptHandling();
     Options options;
     try {
         options = parseOptions(argc, argv);
@@ -193,9 +203,15 @@ int main(int argc, char** argv) {
     }
     if (options.version) {
         std::printf("morvek-render %s (%s)\n", MORVEK_RENDER_VERSION,
-                    imageFilesSupported() ? "image files and raw frames" : "raw frames only");
+                    imageFilesSupported() || kFilesProgram ? "image files and raw frames" : "raw frames only");
         return 0;
     }
+#ifdef MORVEK_RENDER_FILES_PROGRAM
+    if (needsImageLibraries(options)) {
+        return fail(kExitFailed, becomeProgram(MORVEK_RENDER_FILES_PROGRAM, argv));
+    }
+#endif
+    installInterruptHandling();
     try {
         return run(options);
     } catch (const std::exception& e) {
