@@ -830,8 +830,8 @@ OIIO::TypeDesc commonType(const std::vector<OIIO::TypeDesc>& types) {
 
 enum Role { kAlpha = -1, kColour = 0, kPass = 3 }; // colour roles are kColour + 0..2
 
-// How one subimage goes into the output: the spec asked for, and for each of
-// its channels where the samples come from.
+// How one subimage goes into the output: the ImageSpec to write, and for each
+// of its channels where the samples come from.
 struct Plan {
     FileLayout like;
     OIIO::ImageSpec spec;
