@@ -30,16 +30,16 @@ template <class T> std::vector<Pixels<T>> readSubimages(const std::string& path)
 
 // Writes RGB float samples as subimages (pages, parts) of one file.
 void writeSubimages(const std::string& path, const std::vector<Pixels<float>>& images, const OIIO::TypeDesc& type) {
-    std::vector<OIIO::ImageSpec> specs;
+    std::vector<OIIO::ImageSpec> imageSpecs;
     for (std::size_t i = 0; i < images.size(); ++i) {
-        specs.emplace_back(images[i].width, images[i].height, images[i].channels, type);
-        specs.back().attribute("name", "part" + std::to_string(i));
+        imageSpecs.emplace_back(images[i].width, images[i].height, images[i].channels, type);
+        imageSpecs.back().attribute("name", "part" + std::to_string(i));
     }
     auto out = OIIO::ImageOutput::create(path);
-    ASSERT_TRUE(out && out->open(path, static_cast<int>(specs.size()), specs.data())) << OIIO::geterror();
+    ASSERT_TRUE(out && out->open(path, static_cast<int>(imageSpecs.size()), imageSpecs.data())) << OIIO::geterror();
     for (std::size_t i = 0; i < images.size(); ++i) {
         if (i > 0) {
-            ASSERT_TRUE(out->open(path, specs[i], OIIO::ImageOutput::AppendSubimage)) << out->geterror();
+            ASSERT_TRUE(out->open(path, imageSpecs[i], OIIO::ImageOutput::AppendSubimage)) << out->geterror();
         }
         ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, images[i].data.data())) << out->geterror();
     }

@@ -1101,11 +1101,11 @@ void ImageWriter::write(const FrameRows& image, const std::vector<unsigned char>
     // failure before it leaves the library nothing to finish.
     bool opened;
     if (w.next == 0) {
-        std::vector<OIIO::ImageSpec> specs;
+        std::vector<OIIO::ImageSpec> imageSpecs;
         for (const Plan& p : w.plans) {
-            specs.push_back(p.spec);
+            imageSpecs.push_back(p.spec);
         }
-        opened = w.out->open(w.file->temporaryPath(), static_cast<int>(specs.size()), specs.data());
+        opened = w.out->open(w.file->temporaryPath(), static_cast<int>(imageSpecs.size()), imageSpecs.data());
     } else {
         opened = w.out->open(w.file->temporaryPath(), plan.spec, OIIO::ImageOutput::AppendSubimage);
     }
